@@ -1,0 +1,1 @@
+"""Python bindings to libpostal: address expansion and near-duplicate hashing."""

@@ -1,0 +1,101 @@
+#include "library.hpp"
+
+#include <libpostal/libpostal.h>
+
+#include "lifecycle.hpp"
+#include "owned.hpp"
+
+namespace addrnorm {
+
+namespace {
+
+// The count lives in a capsule kept in the main interpreter's dictionary for
+// extension state, under a name both modules know: neither module links the
+// other, and the library's state is per process, not per interpreter.  Each
+// holder keeps a reference to the capsule, so the count outlives the
+// dictionary being cleared at interpreter exit.
+const char share_name[] = "addrnorm.libpostal_share";
+
+struct LibraryShare {
+    Py_ssize_t holders;
+};
+
+void free_share(PyObject *capsule) {
+    PyMem_RawFree(PyCapsule_GetPointer(capsule, share_name));
+}
+
+LibraryShare *share_of(PyObject *capsule) {
+    return static_cast<LibraryShare *>(PyCapsule_GetPointer(capsule, share_name));
+}
+
+// A new reference to the process's share capsule, made on first use.
+PyObject *find_share() {
+    PyObject *registry = PyInterpreterState_GetDict(PyInterpreterState_Main());
+    if (registry == nullptr) {
+        PyErr_SetString(PyExc_RuntimeError, "no interpreter state to keep libpostal's use count in");
+        return nullptr;
+    }
+    PyObject *capsule = PyDict_GetItemString(registry, share_name);
+    if (capsule != nullptr && PyCapsule_IsValid(capsule, share_name)) {
+        Py_INCREF(capsule);
+        return capsule;
+    }
+    auto *share = static_cast<LibraryShare *>(PyMem_RawCalloc(1, sizeof(LibraryShare)));
+    if (share == nullptr) return PyErr_NoMemory();
+    PyRef made(PyCapsule_New(share, share_name, free_share));
+    if (!made) {
+        PyMem_RawFree(share);
+        return nullptr;
+    }
+    if (PyDict_SetItemString(registry, share_name, made.get()) < 0) return nullptr;
+    return made.release();
+}
+
+}  // namespace
+
+bool acquire_library(PyObject *module) {
+    PyRef capsule(find_share());
+    if (!capsule) return false;
+    LibraryShare *share = share_of(capsule.get());
+    if (share->holders == 0) {
+        // The classifier is never set up over a library that failed to come
+        // up, and a library that came up without its classifier is taken
+        // down again: an instance that fails to import holds nothing.
+        if (!libpostal_setup()) {
+            PyErr_SetString(PyExc_TypeError, "Error loading libpostal");
+            return false;
+        }
+        if (!libpostal_setup_language_classifier()) {
+            libpostal_teardown();
+            PyErr_SetString(PyExc_TypeError, "Error loading libpostal");
+            return false;
+        }
+    }
+    share->holders++;
+    module_state(module)->library_share = capsule.release();
+    return true;
+}
+
+void release_library(PyObject *module) {
+    ModuleState *state = module_state(module);
+    PyRef capsule(state->library_share);
+    state->library_share = nullptr;
+    if (!capsule) return;
+    LibraryShare *share = share_of(capsule.get());
+    if (share == nullptr) {
+        PyErr_Clear();
+        return;
+    }
+    if (--share->holders == 0) {
+        libpostal_teardown_language_classifier();
+        libpostal_teardown();
+    }
+}
+
+int module_clear_with_library(PyObject *module) {
+    module_clear(module);
+    release_library(module);
+    return 0;
+}
+
+}  // namespace addrnorm

@@ -1,0 +1,28 @@
+// libpostal's set-up is process-wide, but _expand and _kinhash may each be
+// imported, cleared and imported again in any order.  Each module instance
+// that sets the library up holds one share of it; the library is set up when
+// the first share is taken and torn down when the last is given back, so no
+// live instance ever calls a torn-down library.
+#ifndef ADDRNORM_CORE_LIBRARY_HPP
+#define ADDRNORM_CORE_LIBRARY_HPP
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+namespace addrnorm {
+
+// Takes the module's share, setting the library and its language classifier
+// up if no instance holds one.  On failure sets TypeError "Error loading
+// libpostal" and leaves the module holding no share and the library as it was.
+bool acquire_library(PyObject *module);
+
+// Gives the module's share back, at most once; tears the library down when it
+// was the last.
+void release_library(PyObject *module);
+
+// The clear hook of a module that uses the library.
+int module_clear_with_library(PyObject *module);
+
+}  // namespace addrnorm
+
+#endif

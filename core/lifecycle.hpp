@@ -1,0 +1,50 @@
+// What every module shares of its life: the state record, module creation
+// with the module's exception class, the traverse and clear hooks, and the
+// registration of integer constants.  Needs only the interpreter.
+#ifndef ADDRNORM_CORE_LIFECYCLE_HPP
+#define ADDRNORM_CORE_LIFECYCLE_HPP
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstddef>
+
+namespace addrnorm {
+
+struct ModuleState {
+    // The module's exception class; held here only, never in the namespace.
+    PyObject *error;
+    // This instance's share of libpostal (see library.hpp), or null when it
+    // holds none: _wordclass, a failed import, or an instance already cleared.
+    PyObject *library_share;
+};
+
+ModuleState *module_state(PyObject *module);
+
+// Creates the module object from its definition and its exception class.
+// Returns a new reference, or null with the interpreter's exception set and
+// nothing left behind.
+PyObject *create_module(PyModuleDef *definition, const char *error_name);
+
+int module_traverse(PyObject *module, visitproc visit, void *arg);
+// Drops the exception class; calls no library function.
+int module_clear(PyObject *module);
+
+struct IntConstant {
+    const char *name;
+    unsigned long long value;
+};
+
+// Adds every row in order, going on past a row that fails.  Returns false
+// when an interpreter exception is pending afterwards, so that the import can
+// fail with it instead of returning a module with an error set.
+bool add_int_constants(PyObject *module, const IntConstant *table, size_t count);
+
+template <size_t N>
+bool add_int_constants(PyObject *module, const IntConstant (&table)[N]) {
+    return add_int_constants(module, table, N);
+}
+
+}  // namespace addrnorm
+
+#endif

@@ -1,0 +1,143 @@
+// addrnorm._kinhash: libpostal's near-duplicate hash keys for a place record
+// given as parallel sequences of labels and values.
+#include <libpostal/libpostal.h>
+
+#include "../core/flags.hpp"
+#include "../core/library.hpp"
+#include "../core/lifecycle.hpp"
+#include "../core/owned.hpp"
+#include "../core/text.hpp"
+
+using namespace addrnorm;
+
+namespace {
+
+// The keyword list, also the positional order: the option keywords are the
+// record's own fields, in the record's order.
+const char *const hash_keywords[] = {
+    "labels",
+    "values",
+    "languages",
+    "with_name",
+    "with_address",
+    "with_unit",
+    "with_city_or_equivalent",
+    "with_small_containing_boundaries",
+    "with_postal_code",
+    "with_latlon",
+    "latitude",
+    "longitude",
+    "geohash_precision",
+    "name_and_address_keys",
+    "name_only_keys",
+    "address_only_keys",
+    nullptr,
+};
+const char hash_format[] = "OO|OIIIIIIIddIIII:near_dupe";
+
+using HashFlag = bool libpostal_near_dupe_hash_options_t::*;
+const HashFlag hash_flags[] = {
+    &libpostal_near_dupe_hash_options_t::with_name,
+    &libpostal_near_dupe_hash_options_t::with_address,
+    &libpostal_near_dupe_hash_options_t::with_unit,
+    &libpostal_near_dupe_hash_options_t::with_city_or_equivalent,
+    &libpostal_near_dupe_hash_options_t::with_small_containing_boundaries,
+    &libpostal_near_dupe_hash_options_t::with_postal_code,
+    &libpostal_near_dupe_hash_options_t::with_latlon,
+    &libpostal_near_dupe_hash_options_t::name_and_address_keys,
+    &libpostal_near_dupe_hash_options_t::name_only_keys,
+    &libpostal_near_dupe_hash_options_t::address_only_keys,
+};
+constexpr size_t flag_count = sizeof hash_flags / sizeof hash_flags[0];
+static_assert(flag_count == 10, "ten boolean keywords");
+
+PyObject *near_dupe_hashes(PyObject *, PyObject *args, PyObject *kwargs) {
+    libpostal_near_dupe_hash_options_t options = libpostal_get_near_dupe_hash_default_options();
+
+    PyObject *labels = nullptr;
+    PyObject *values = nullptr;
+    PyObject *languages = Py_None;
+    unsigned int flags[flag_count];
+    for (size_t i = 0; i < flag_count; i++) flags[i] = flag_byte(options.*hash_flags[i]) != 0;
+    double latitude = options.latitude;
+    double longitude = options.longitude;
+    unsigned int geohash_precision = options.geohash_precision;
+
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, hash_format, const_cast<char **>(hash_keywords), &labels, &values,
+                                     &languages, &flags[0], &flags[1], &flags[2], &flags[3], &flags[4], &flags[5],
+                                     &flags[6], &latitude, &longitude, &geohash_precision, &flags[7], &flags[8],
+                                     &flags[9]))
+        return nullptr;
+
+    if (!PySequence_Check(labels) || !PySequence_Check(values)) {
+        PyErr_SetString(PyExc_TypeError, "Input labels and values must be sequences");
+        return nullptr;
+    }
+    Py_ssize_t label_count = PySequence_Size(labels);
+    if (label_count < 0) return nullptr;
+    Py_ssize_t value_count = PySequence_Size(values);
+    if (value_count < 0) return nullptr;
+    if (label_count != value_count) {
+        PyErr_SetString(PyExc_TypeError, "Input labels and values arrays must be of equal length");
+        return nullptr;
+    }
+
+    for (size_t i = 0; i < flag_count; i++) options.*hash_flags[i] = flags[i] != 0;
+    options.latitude = latitude;
+    options.longitude = longitude;
+    options.geohash_precision = geohash_precision;
+
+    Utf8Array codes;
+    if (PySequence_Check(languages) && !sequence_to_utf8_array(languages, 4, codes)) return nullptr;
+    Utf8Array label_array;
+    if (!sequence_to_utf8_array(labels, -1, label_array)) return nullptr;
+    Utf8Array value_array;
+    if (!sequence_to_utf8_array(values, -1, value_array)) return nullptr;
+    // The library is told one count for both arrays; a sequence whose length
+    // changed since it was measured must not make them differ.
+    if (label_array.count != value_array.count) {
+        PyErr_SetString(PyExc_TypeError, "Input labels and values arrays must be of equal length");
+        return nullptr;
+    }
+    // A record with no fields has nothing to hash: the library yields no
+    // result for it, so the answer is the same without asking it.
+    if (label_array.count == 0) Py_RETURN_NONE;
+
+    size_t hash_count = 0;
+    char **hashes = codes.count > 0
+                        ? libpostal_near_dupe_hashes_languages(label_array.count, label_array.items, value_array.items,
+                                                               options, codes.count, codes.items, &hash_count)
+                        : libpostal_near_dupe_hashes(label_array.count, label_array.items, value_array.items,
+                                                     options, &hash_count);
+    if (hashes == nullptr) Py_RETURN_NONE;
+    // The keys and their array are ours, freed like any Utf8Array before the
+    // values, labels and codes that were sent.
+    Utf8Array keys(hashes, hash_count);
+    return utf8_array_to_list(keys.items, keys.count);
+}
+
+PyMethodDef kinhash_methods[] = {
+    {"near_dupe_hashes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(near_dupe_hashes)),
+     METH_VARARGS | METH_KEYWORDS, "near_dupe_hashes(labels, values, **kw)"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef kinhash_module = {
+    PyModuleDef_HEAD_INIT,
+    "_kinhash",
+    nullptr,
+    sizeof(ModuleState),
+    kinhash_methods,
+    nullptr,
+    module_traverse,
+    module_clear_with_library,
+    nullptr,
+};
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit__kinhash(void) {
+    PyRef module(create_module(&kinhash_module, "_kinhash.Error"));
+    if (!module || !acquire_library(module.get())) return nullptr;
+    return module.release();
+}

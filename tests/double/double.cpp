@@ -1,0 +1,303 @@
+// A stand-in for libpostal that the binding's tests build and link against.
+// It exports libpostal's functions with libpostal's soname and ABI, answers
+// with results a test chooses, and records what every call received, so that
+// the tests can see exactly what the modules hand the library and whether
+// they release what it returns.  The control functions (double_*) are meant
+// to be called from Python through ctypes.
+#include <libpostal/libpostal.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#define DOUBLE_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+// Counters a test reads back as one ctypes structure; keep the field order in
+// step with tests/libpostal_double.py.
+struct Counters {
+    long setup;
+    long classifier_setup;
+    long classifier_teardown;
+    long teardown;
+    long calls_while_down;     // library work asked for while not set up
+    long teardown_while_down;  // a teardown with nothing set up
+    long live_arrays;          // expansion arrays handed out, not yet destroyed
+    long destroy_faults;       // destroy of an unknown array or with a wrong count
+    long calls;                // expansion and hash calls, all entry points
+};
+
+enum class ResultMode { echo, strings, null };
+
+struct State {
+    bool setup_succeeds = true;
+    bool classifier_succeeds = true;
+    bool library_up = false;
+    bool classifier_up = false;
+    Counters counters{};
+
+    libpostal_normalize_options_t default_options{};
+    libpostal_near_dupe_hash_options_t default_hash_options{};
+
+    ResultMode result_mode = ResultMode::echo;
+    std::vector<std::string> result;
+
+    std::string last_function;
+    std::string last_input;
+    libpostal_normalize_options_t last_options{};
+    libpostal_near_dupe_hash_options_t last_hash_options{};
+    size_t last_language_count = 0;
+    std::vector<std::string> last_languages;
+    size_t last_component_count = 0;
+    std::vector<std::string> last_labels;
+    std::vector<std::string> last_values;
+
+    std::map<char **, size_t> live;
+};
+
+State &state() {
+    static State s;
+    return s;
+}
+
+// The defaults a real libpostal 1.1.3 returns.
+libpostal_normalize_options_t real_default_options() {
+    libpostal_normalize_options_t o{};
+    o.languages = nullptr;
+    o.num_languages = 0;
+    o.address_components = 0xc0fe;
+    o.latin_ascii = o.transliterate = o.strip_accents = o.decompose = true;
+    o.lowercase = o.trim_string = o.drop_parentheticals = true;
+    o.replace_numeric_hyphens = o.delete_numeric_hyphens = false;
+    o.split_alpha_from_numeric = o.replace_word_hyphens = o.delete_word_hyphens = true;
+    o.delete_final_periods = o.delete_acronym_periods = o.drop_english_possessives = true;
+    o.delete_apostrophes = o.expand_numex = o.roman_numerals = true;
+    return o;
+}
+
+libpostal_near_dupe_hash_options_t real_default_hash_options() {
+    libpostal_near_dupe_hash_options_t o{};
+    o.with_name = o.with_address = true;
+    o.with_unit = false;
+    o.with_city_or_equivalent = o.with_small_containing_boundaries = o.with_postal_code = true;
+    o.with_latlon = false;
+    o.latitude = 0.0;
+    o.longitude = 0.0;
+    o.geohash_precision = 6;
+    o.name_and_address_keys = true;
+    o.name_only_keys = o.address_only_keys = false;
+    return o;
+}
+
+void reset_results() {
+    State &s = state();
+    s.default_options = real_default_options();
+    s.default_hash_options = real_default_hash_options();
+    s.result_mode = ResultMode::echo;
+    s.result.clear();
+    s.last_function.clear();
+    s.last_input.clear();
+    s.last_options = libpostal_normalize_options_t{};
+    s.last_hash_options = libpostal_near_dupe_hash_options_t{};
+    s.last_language_count = 0;
+    s.last_languages.clear();
+    s.last_component_count = 0;
+    s.last_labels.clear();
+    s.last_values.clear();
+}
+
+struct Init {
+    Init() { reset_results(); }
+} init;
+
+void note_call(const char *function) {
+    State &s = state();
+    s.counters.calls++;
+    if (!s.library_up) s.counters.calls_while_down++;
+    s.last_function = function;
+}
+
+const char *item(const std::vector<std::string> &strings, size_t i) {
+    return i < strings.size() ? strings[i].c_str() : nullptr;
+}
+
+std::vector<std::string> copy_strings(char **strings, size_t n) {
+    std::vector<std::string> out;
+    if (strings == nullptr) return out;
+    for (size_t i = 0; i < n; i++) out.emplace_back(strings[i] ? strings[i] : "");
+    return out;
+}
+
+// Results are allocated with the C heap's calloc and strdup: expansion arrays
+// come back through libpostal_expansion_array_destroy, hash arrays are freed by
+// the caller with free(), as libpostal's own are.
+char **make_array(const std::vector<std::string> &strings, size_t *n) {
+    char **array = static_cast<char **>(calloc(strings.size() + 1, sizeof(char *)));
+    for (size_t i = 0; i < strings.size(); i++) array[i] = strdup(strings[i].c_str());
+    *n = strings.size();
+    return array;
+}
+
+char **answer(const std::vector<std::string> &echo, size_t *n) {
+    State &s = state();
+    switch (s.result_mode) {
+    case ResultMode::null:
+        return nullptr;
+    case ResultMode::strings:
+        return make_array(s.result, n);
+    case ResultMode::echo:
+        break;
+    }
+    return make_array(echo, n);
+}
+
+char **expand(const char *function, char *input, libpostal_normalize_options_t options, size_t *n) {
+    State &s = state();
+    note_call(function);
+    s.last_input = input ? input : "";
+    s.last_options = options;
+    s.last_language_count = options.num_languages;
+    s.last_languages = copy_strings(options.languages, options.num_languages);
+    char **array = answer({s.last_input}, n);
+    if (array != nullptr) {
+        s.live[array] = *n;
+        s.counters.live_arrays++;
+    }
+    return array;
+}
+
+char **hash(const char *function, size_t num_components, char **labels, char **values,
+            libpostal_near_dupe_hash_options_t options, size_t num_languages, char **languages,
+            size_t *num_hashes) {
+    State &s = state();
+    note_call(function);
+    s.last_component_count = num_components;
+    s.last_labels = copy_strings(labels, num_components);
+    s.last_values = copy_strings(values, num_components);
+    s.last_hash_options = options;
+    s.last_language_count = num_languages;
+    s.last_languages = copy_strings(languages, num_languages);
+    std::vector<std::string> echo;
+    for (size_t i = 0; i < num_components; i++) echo.push_back(s.last_labels[i] + "|" + s.last_values[i]);
+    return answer(echo, num_hashes);
+}
+
+}  // namespace
+
+// libpostal's interface.
+
+bool libpostal_setup(void) {
+    State &s = state();
+    s.counters.setup++;
+    s.library_up = s.setup_succeeds;
+    return s.setup_succeeds;
+}
+
+bool libpostal_setup_language_classifier(void) {
+    State &s = state();
+    s.counters.classifier_setup++;
+    if (!s.library_up) s.counters.calls_while_down++;
+    s.classifier_up = s.classifier_succeeds;
+    return s.classifier_succeeds;
+}
+
+void libpostal_teardown_language_classifier(void) {
+    State &s = state();
+    s.counters.classifier_teardown++;
+    s.classifier_up = false;
+}
+
+void libpostal_teardown(void) {
+    State &s = state();
+    s.counters.teardown++;
+    if (!s.library_up) s.counters.teardown_while_down++;
+    s.library_up = false;
+}
+
+libpostal_normalize_options_t libpostal_get_default_options(void) { return state().default_options; }
+
+char **libpostal_expand_address(char *input, libpostal_normalize_options_t options, size_t *n) {
+    return expand("libpostal_expand_address", input, options, n);
+}
+
+char **libpostal_expand_address_root(char *input, libpostal_normalize_options_t options, size_t *n) {
+    return expand("libpostal_expand_address_root", input, options, n);
+}
+
+void libpostal_expansion_array_destroy(char **expansions, size_t n) {
+    State &s = state();
+    if (expansions == nullptr) return;
+    auto found = s.live.find(expansions);
+    if (found == s.live.end()) {
+        s.counters.destroy_faults++;
+        return;  // not ours: freeing it could only make matters worse
+    }
+    if (found->second != n) s.counters.destroy_faults++;
+    for (size_t i = 0; i < found->second; i++) free(expansions[i]);
+    free(expansions);
+    s.live.erase(found);
+    s.counters.live_arrays--;
+}
+
+libpostal_near_dupe_hash_options_t libpostal_get_near_dupe_hash_default_options(void) {
+    return state().default_hash_options;
+}
+
+char **libpostal_near_dupe_hashes(size_t num_components, char **labels, char **values,
+                                  libpostal_near_dupe_hash_options_t options, size_t *num_hashes) {
+    return hash("libpostal_near_dupe_hashes", num_components, labels, values, options, 0, nullptr, num_hashes);
+}
+
+char **libpostal_near_dupe_hashes_languages(size_t num_components, char **labels, char **values,
+                                            libpostal_near_dupe_hash_options_t options, size_t num_languages,
+                                            char **languages, size_t *num_hashes) {
+    return hash("libpostal_near_dupe_hashes_languages", num_components, labels, values, options, num_languages,
+                languages, num_hashes);
+}
+
+// Control and read-back, for the tests.
+
+DOUBLE_EXPORT void double_set_setup_results(bool setup_succeeds, bool classifier_succeeds) {
+    state().setup_succeeds = setup_succeeds;
+    state().classifier_succeeds = classifier_succeeds;
+}
+
+DOUBLE_EXPORT const Counters *double_counters(void) { return &state().counters; }
+DOUBLE_EXPORT bool double_library_up(void) { return state().library_up; }
+DOUBLE_EXPORT bool double_classifier_up(void) { return state().classifier_up; }
+
+DOUBLE_EXPORT void double_reset(void) { reset_results(); }
+
+DOUBLE_EXPORT void double_set_default_options(const libpostal_normalize_options_t *options) {
+    state().default_options = *options;
+}
+
+DOUBLE_EXPORT void double_set_near_dupe_default_options(const libpostal_near_dupe_hash_options_t *options) {
+    state().default_hash_options = *options;
+}
+
+// Every later call answers with these strings (NUL-terminated byte strings,
+// not necessarily UTF-8) until the result is set again.
+DOUBLE_EXPORT void double_set_result(const char *const *strings, size_t n) {
+    State &s = state();
+    s.result_mode = ResultMode::strings;
+    s.result.assign(strings, strings + n);
+}
+
+DOUBLE_EXPORT void double_set_null_result(void) { state().result_mode = ResultMode::null; }
+DOUBLE_EXPORT void double_set_echo_result(void) { state().result_mode = ResultMode::echo; }
+
+DOUBLE_EXPORT const char *double_last_function(void) { return state().last_function.c_str(); }
+DOUBLE_EXPORT const char *double_last_input(void) { return state().last_input.c_str(); }
+DOUBLE_EXPORT const libpostal_normalize_options_t *double_last_options(void) { return &state().last_options; }
+DOUBLE_EXPORT const libpostal_near_dupe_hash_options_t *double_last_hash_options(void) {
+    return &state().last_hash_options;
+}
+DOUBLE_EXPORT size_t double_last_language_count(void) { return state().last_language_count; }
+DOUBLE_EXPORT const char *double_last_language(size_t i) { return item(state().last_languages, i); }
+DOUBLE_EXPORT size_t double_last_component_count(void) { return state().last_component_count; }
+DOUBLE_EXPORT const char *double_last_label(size_t i) { return item(state().last_labels, i); }
+DOUBLE_EXPORT const char *double_last_value(size_t i) { return item(state().last_values, i); }

@@ -1,0 +1,103 @@
+/* The part of libpostal's public interface (version 1.1) that addrnorm
+ * calls, with the same names, record layouts and calling conventions, so
+ * that the test double is a drop-in stand-in for the real library. */
+#ifndef LIBPOSTAL_H
+#define LIBPOSTAL_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef _WIN32
+#ifdef LIBPOSTAL_EXPORTS
+#define LIBPOSTAL_EXPORT __declspec(dllexport)
+#else
+#define LIBPOSTAL_EXPORT __declspec(dllimport)
+#endif
+#else
+#define LIBPOSTAL_EXPORT __attribute__((visibility("default")))
+#endif
+
+#define LIBPOSTAL_ADDRESS_NONE 0
+#define LIBPOSTAL_ADDRESS_ANY (1 << 0)
+#define LIBPOSTAL_ADDRESS_NAME (1 << 1)
+#define LIBPOSTAL_ADDRESS_HOUSE_NUMBER (1 << 2)
+#define LIBPOSTAL_ADDRESS_STREET (1 << 3)
+#define LIBPOSTAL_ADDRESS_UNIT (1 << 4)
+#define LIBPOSTAL_ADDRESS_LEVEL (1 << 5)
+#define LIBPOSTAL_ADDRESS_STAIRCASE (1 << 6)
+#define LIBPOSTAL_ADDRESS_ENTRANCE (1 << 7)
+#define LIBPOSTAL_ADDRESS_CATEGORY (1 << 8)
+#define LIBPOSTAL_ADDRESS_NEAR (1 << 9)
+#define LIBPOSTAL_ADDRESS_TOPONYM (1 << 13)
+#define LIBPOSTAL_ADDRESS_POSTAL_CODE (1 << 14)
+#define LIBPOSTAL_ADDRESS_PO_BOX (1 << 15)
+#define LIBPOSTAL_ADDRESS_ALL ((1 << 16) - 1)
+
+typedef struct libpostal_normalize_options {
+    char **languages;
+    size_t num_languages;
+    uint16_t address_components;
+    bool latin_ascii;
+    bool transliterate;
+    bool strip_accents;
+    bool decompose;
+    bool lowercase;
+    bool trim_string;
+    bool drop_parentheticals;
+    bool replace_numeric_hyphens;
+    bool delete_numeric_hyphens;
+    bool split_alpha_from_numeric;
+    bool replace_word_hyphens;
+    bool delete_word_hyphens;
+    bool delete_final_periods;
+    bool delete_acronym_periods;
+    bool drop_english_possessives;
+    bool delete_apostrophes;
+    bool expand_numex;
+    bool roman_numerals;
+} libpostal_normalize_options_t;
+
+typedef struct libpostal_near_dupe_hash_options {
+    bool with_name;
+    bool with_address;
+    bool with_unit;
+    bool with_city_or_equivalent;
+    bool with_small_containing_boundaries;
+    bool with_postal_code;
+    bool with_latlon;
+    double latitude;
+    double longitude;
+    uint32_t geohash_precision;
+    bool name_and_address_keys;
+    bool name_only_keys;
+    bool address_only_keys;
+} libpostal_near_dupe_hash_options_t;
+
+LIBPOSTAL_EXPORT bool libpostal_setup(void);
+LIBPOSTAL_EXPORT bool libpostal_setup_language_classifier(void);
+LIBPOSTAL_EXPORT void libpostal_teardown_language_classifier(void);
+LIBPOSTAL_EXPORT void libpostal_teardown(void);
+
+LIBPOSTAL_EXPORT libpostal_normalize_options_t libpostal_get_default_options(void);
+LIBPOSTAL_EXPORT char **libpostal_expand_address(char *input, libpostal_normalize_options_t options, size_t *n);
+LIBPOSTAL_EXPORT char **libpostal_expand_address_root(char *input, libpostal_normalize_options_t options, size_t *n);
+LIBPOSTAL_EXPORT void libpostal_expansion_array_destroy(char **expansions, size_t n);
+
+LIBPOSTAL_EXPORT libpostal_near_dupe_hash_options_t libpostal_get_near_dupe_hash_default_options(void);
+LIBPOSTAL_EXPORT char **libpostal_near_dupe_hashes(size_t num_components, char **labels, char **values,
+                                                    libpostal_near_dupe_hash_options_t options, size_t *num_hashes);
+LIBPOSTAL_EXPORT char **libpostal_near_dupe_hashes_languages(size_t num_components, char **labels, char **values,
+                                                              libpostal_near_dupe_hash_options_t options,
+                                                              size_t num_languages, char **languages,
+                                                              size_t *num_hashes);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
