@@ -9,6 +9,14 @@
 
 #include <cstddef>
 
+// The init function is a module's one export.  Before 3.9 the interpreter's
+// PyMODINIT_FUNC leaves its visibility to the build's default, which is hidden.
+#if defined(__GNUC__) && PY_VERSION_HEX < 0x03090000
+#define ADDRNORM_MODULE_INIT extern "C" __attribute__((visibility("default"))) PyObject *
+#else
+#define ADDRNORM_MODULE_INIT PyMODINIT_FUNC
+#endif
+
 namespace addrnorm {
 
 struct ModuleState {

@@ -161,7 +161,7 @@ PyModuleDef expand_module = {
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit__expand(void) {
+ADDRNORM_MODULE_INIT PyInit__expand(void) {
     PyRef module(create_module(&expand_module, "_expand.Error"));
     if (!module || !acquire_library(module.get())) return nullptr;
     if (!add_int_constants(module.get(), address_components)) {

@@ -136,7 +136,7 @@ PyModuleDef kinhash_module = {
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit__kinhash(void) {
+ADDRNORM_MODULE_INIT PyInit__kinhash(void) {
     PyRef module(create_module(&kinhash_module, "_kinhash.Error"));
     if (!module || !acquire_library(module.get())) return nullptr;
     return module.release();

@@ -192,15 +192,15 @@ def test_address_text_reaches_the_library_as_utf8(double, address, received):
     (("x",), {"text": "x"}, ("pyexpand()", "keyword argument", "'text'")),
     (("x",), {"language": ["en"]}, ("pyexpand()", "keyword argument", "'language'")),
     (("x", None), {"languages": None}, "argument for pyexpand() given by name ('languages') and position (2)"),
-    (("x",), {"lowercase": 1.0}, "'float' object cannot be interpreted as an integer"),
-    (("x",), {"address_components": "all"}, "'str' object cannot be interpreted as an integer"),
-    (("x",), {"root": None}, "'NoneType' object cannot be interpreted as an integer"),
+    (("x",), {"lowercase": 1.0}, ("integer", "float")),
+    (("x",), {"address_components": "all"}, ("integer", "str")),
+    (("x",), {"root": None}, ("integer", "NoneType")),
 ])
 def test_argument_errors_come_from_the_parser(double, args, kwargs, message):
     calls = double.counters()["calls"]
     with pytest.raises(TypeError) as raised:
         expand_address(*args, **kwargs)
-    # The wording of an unknown keyword differs between interpreters.
+    # The wording of some of these differs between interpreters.
     fragments = message if isinstance(message, tuple) else (message,)
     assert all(fragment in str(raised.value) for fragment in fragments)
     assert double.counters()["calls"] == calls

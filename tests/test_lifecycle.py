@@ -1,0 +1,178 @@
+"""Import, clear and re-import, each in a fresh interpreter."""
+import pytest
+
+LIBRARY_MODULES = ["_expand", "_kinhash"]
+
+CALL = {
+    "_expand": "m.expand_address('Main St')",
+    "_kinhash": "m.near_dupe_hashes(['road', 'city'], ['Main St', 'Springfield'])",
+}
+
+
+@pytest.mark.parametrize("name", LIBRARY_MODULES)
+@pytest.mark.parametrize("setup, classifier, teardowns", [(False, True, 0), (True, False, 1)],
+                         ids=["setup-fails", "classifier-fails"])
+def test_a_failed_set_up_fails_the_import_and_leaves_nothing_held(python, name, setup, classifier, teardowns):
+    result = python("""
+        double.set_setup_results(%r, %r)
+        try:
+            import addrnorm.%s
+        except TypeError as error:
+            message = str(error)
+        after_import = double.counters()
+        gc.collect()
+        print(json.dumps([message, after_import, double.counters(), double.library_up(), 'addrnorm.%s' in sys.modules]))
+    """ % (setup, classifier, name, name))
+    message, after_import, after_collect, up, kept = result
+    assert message == "Error loading libpostal"
+    assert after_import["setup"] == 1
+    assert after_import["classifier_setup"] == (1 if setup else 0)
+    # A library that came up without its classifier is taken down at once;
+    # the failed instance holds no share, so collecting it tears nothing down.
+    assert after_import["teardown"] == teardowns
+    assert after_collect["teardown"] == teardowns
+    assert after_collect["classifier_teardown"] == 0
+    assert after_collect["calls_while_down"] == after_collect["teardown_while_down"] == 0
+    assert not up and not kept
+
+
+@pytest.mark.parametrize("name", LIBRARY_MODULES)
+def test_an_import_after_a_failed_one_sets_the_library_up(python, name):
+    result = python("""
+        from module_hooks import clear
+        double.set_setup_results(False, True)
+        try:
+            import addrnorm.%(name)s
+        except TypeError:
+            pass
+        double.set_setup_results(True, True)
+        import addrnorm.%(name)s as m
+        %(call)s
+        up = double.library_up()
+        clear(m)
+        print(json.dumps([up, double.library_up(), double.counters()]))
+    """ % {"name": name, "call": CALL[name]})
+    up, up_after_clear, counters = result
+    assert up and not up_after_clear
+    assert (counters["setup"], counters["teardown"], counters["classifier_teardown"]) == (2, 1, 1)
+    assert counters["calls_while_down"] == counters["teardown_while_down"] == 0
+
+
+@pytest.mark.parametrize("first, second", [
+    ("_expand", "_expand"), ("_kinhash", "_kinhash"), ("_expand", "_kinhash"), ("_kinhash", "_expand")])
+def test_the_library_stays_up_while_any_instance_lives(python, first, second):
+    result = python("""
+        import importlib
+        import addrnorm
+        from module_hooks import clear, state
+        old = importlib.import_module('addrnorm.%(first)s')
+        del sys.modules['addrnorm.%(first)s']
+        delattr(addrnorm, '%(first)s')
+        new = importlib.import_module('addrnorm.%(second)s')
+        assert new is not old
+        clear(old)
+        up_after_first = double.library_up()
+        m = new
+        %(call)s
+        del old
+        gc.collect()
+        m = None
+        clear(new)
+        print(json.dumps([up_after_first, double.library_up(), double.counters()]))
+    """ % {"first": first, "second": second, "call": CALL[second]})
+    up_after_first, up_after_last, counters = result
+    assert up_after_first and not up_after_last
+    assert counters["setup"] == counters["classifier_setup"] == 1
+    assert counters["teardown"] == counters["classifier_teardown"] == 1
+    assert counters["calls_while_down"] == counters["teardown_while_down"] == 0
+
+
+@pytest.mark.parametrize("name", LIBRARY_MODULES)
+def test_the_clear_hook_releases_its_share_once(python, name):
+    result = python("""
+        import addrnorm.%s as m
+        from module_hooks import clear, state
+        had_error = state(m).error is not None
+        runs = []
+        for _ in range(3):
+            runs.append([clear(m), double.counters()['teardown'], state(m).error, state(m).library_share])
+        print(json.dumps([had_error, runs, double.counters()]))
+    """ % name)
+    had_error, runs, counters = result
+    assert had_error
+    assert runs == [[0, 1, None, None]] * 3
+    assert counters["classifier_teardown"] == 1
+
+
+def test_a_replaced_instance_is_collected_without_tearing_down(python):
+    # The interpreter keeps each single-phase module in its per-definition
+    # index until a re-import replaces it; only then can the old one be
+    # collected, and its clear hook must give back just its own share.
+    result = python("""
+        import weakref
+        import addrnorm, addrnorm._expand
+        old = weakref.ref(addrnorm._expand)
+        del sys.modules['addrnorm._expand']
+        del addrnorm._expand
+        import addrnorm._expand as new
+        gc.collect()
+        print(json.dumps([old() is None, double.library_up(), double.counters()['teardown'],
+                          new.expand_address('still up'), double.counters()['calls_while_down']]))
+    """)
+    assert result == [True, True, 0, ["still up"], 0]
+
+
+@pytest.mark.parametrize("name", LIBRARY_MODULES + ["_wordclass"])
+def test_the_traverse_hook_visits_the_exception_class_only(python, name):
+    result = python("""
+        import addrnorm.%s as m
+        from module_hooks import clear, state, traverse
+        error = state(m).error
+        seen = []
+        def visit(address):
+            seen.append(address)
+            return 0
+        first = traverse(m, visit)
+        stopped = traverse(m, lambda address: 7)
+        clear(m)
+        after_clear = []
+        def visit_after(address):
+            after_clear.append(address)
+            return 7
+        last = traverse(m, visit_after)
+        print(json.dumps([seen == [error], first, stopped, last, after_clear]))
+    """ % name)
+    assert result == [True, 0, 7, 0, []]
+
+
+def test_wordclass_calls_no_library_function(python):
+    result = python("""
+        import addrnorm._wordclass as m
+        from module_hooks import clear
+        clear(m)
+        clear(m)
+        print(json.dumps(double.counters()))
+    """)
+    assert set(result.values()) == {0}
+
+
+@pytest.mark.parametrize("name", LIBRARY_MODULES)
+def test_the_exception_class_is_kept_in_the_state_only(python, name):
+    result = python("""
+        import ctypes
+        import addrnorm.%s as m
+        from module_hooks import state
+        error = ctypes.cast(state(m).error, ctypes.py_object).value
+        print(json.dumps([error.__name__, error.__module__, error.__bases__ == (Exception,), hasattr(m, 'Error')]))
+    """ % name)
+    assert result == ["Error", name, True, False]
+
+
+def test_exit_with_both_modules_live_is_clean(python):
+    process = python("""
+        import atexit
+        import addrnorm._expand as e, addrnorm._kinhash as k, addrnorm._wordclass
+        atexit.register(lambda: print(e.expand_address('at exit'), k.near_dupe_hashes(['city'], ['x'])))
+    """, expect_ok=False)
+    assert process.returncode == 0, process.stderr
+    assert process.stdout.strip() == "['at exit'] ['city|x']"
