@@ -1,0 +1,120 @@
+"""The conversions between Python objects and libpostal's strings, through both
+functions, including the cases the interpreter's protocols let go wrong."""
+import pytest
+
+from addrnorm._expand import expand_address
+from addrnorm._kinhash import near_dupe_hashes
+from awkward import Failing, GrowingLength, LyingLength, LyingList
+
+MISMATCH = "sequence length does not match its items"
+
+
+def through_languages(languages):
+    return expand_address("x", languages=languages)
+
+
+def through_hash_languages(languages):
+    return near_dupe_hashes(["city"], ["x"], languages=languages)
+
+
+# Partners of the same reported length, so that the length check passes and
+# the conversion itself meets the sequence.
+def through_labels(labels):
+    return near_dupe_hashes(labels, ["x"] * len(labels))
+
+
+def through_values(values):
+    return near_dupe_hashes(["city"] * len(values), values)
+
+
+CONVERSIONS = [through_languages, through_hash_languages, through_labels, through_values]
+
+
+@pytest.mark.parametrize("convert", CONVERSIONS)
+@pytest.mark.parametrize("sequence, error, message", [
+    (LyingLength(["a", "b"], 3), TypeError, MISMATCH),
+    (LyingLength(["a", "b", "c"], 2), TypeError, MISMATCH),
+    (LyingList(["a", "b"]), TypeError, MISMATCH),
+    (Failing("iter"), ValueError, "broken sequence"),
+    (Failing("item"), ValueError, "broken sequence"),
+], ids=["longer", "shorter", "list-subclass", "iter-raises", "item-raises"])
+def test_a_sequence_that_breaks_its_promises_is_refused(double, convert, sequence, error, message):
+    calls = double.counters()["calls"]
+    with pytest.raises(error) as raised:
+        convert(sequence)
+    assert str(raised.value) == message
+    assert double.counters()["calls"] == calls
+
+
+@pytest.mark.parametrize("convert", CONVERSIONS)
+def test_a_length_that_raises_propagates(double, convert):
+    with pytest.raises(ZeroDivisionError):
+        convert(Failing("len", ZeroDivisionError("no length")))
+
+
+def test_labels_and_values_never_reach_the_library_with_different_counts(double):
+    # Equal when measured, but the labels claim one more when converted.
+    calls = double.counters()["calls"]
+    with pytest.raises(TypeError) as raised:
+        near_dupe_hashes(GrowingLength(["city", "road", "house"]), ["a", "b"])
+    assert str(raised.value) in (MISMATCH, "Input labels and values arrays must be of equal length")
+    assert double.counters()["calls"] == calls
+
+
+def test_an_honest_custom_sequence_converts(double):
+    assert near_dupe_hashes(LyingLength(["city", "road"], 2), ("x", "y")) == ["city|x", "road|y"]
+    expand_address("x", languages=LyingLength(["en", "fr"], 2))
+    assert double.last_call().languages == ["en", "fr"]
+
+
+# Allocation failures, made real by preloading a library that fails one
+# chosen calloc or strdup, in a fresh interpreter.
+OUT_OF_MEMORY = [
+    ("failalloc.failalloc_arm_calloc(4099)",
+     "expand_address('x', languages=['a'] * 4099)"),
+    ("failalloc.failalloc_arm_strdup(b'zq')",
+     "expand_address('x', languages=['en', 'zq', 'fr'])"),
+    ("failalloc.failalloc_arm_strdup(b'an address out of memory')",
+     "expand_address('an address out of memory')"),
+    ("failalloc.failalloc_arm_calloc(4099)",
+     "near_dupe_hashes(['city'] * 4099, ['x'] * 4099)"),
+    ("failalloc.failalloc_arm_strdup(b'a label out of memory')",
+     "near_dupe_hashes(['city', 'a label out of memory'], ['x', 'y'])"),
+    ("failalloc.failalloc_arm_strdup(b'a value out of memory')",
+     "near_dupe_hashes(['city', 'road'], ['x', 'a value out of memory'])"),
+    ("failalloc.failalloc_arm_strdup(b'zq')",
+     "near_dupe_hashes(['city'], ['x'], languages=['en', 'zq'])"),
+]
+
+
+@pytest.mark.parametrize("arm, call", OUT_OF_MEMORY)
+def test_an_exhausted_heap_is_a_memory_error_and_leaks_nothing(python, arm, call):
+    result = python("""
+        import ctypes, os
+        from heap import heap_in_use
+        from addrnorm._expand import expand_address
+        from addrnorm._kinhash import near_dupe_hashes
+        failalloc = ctypes.CDLL(os.environ['ADDRNORM_FAILALLOC'])
+        failalloc.failalloc_arm_strdup.argtypes = [ctypes.c_char_p]
+        failalloc.failalloc_arm_calloc.argtypes = [ctypes.c_size_t]
+        def attempt():
+            ARM
+            try:
+                CALL
+            except MemoryError as error:
+                return type(error).__name__
+            except Exception as error:
+                return '%s: %s' % (type(error).__name__, error)
+            return 'no error'
+        outcomes = set(attempt() for _ in range(200))
+        gc.collect()
+        before = heap_in_use()
+        outcomes |= set(attempt() for _ in range(2000))
+        gc.collect()
+        counters = double.counters()
+        print(json.dumps([sorted(outcomes), heap_in_use() - before, counters['calls'], counters['live_arrays']]))
+    """.replace("ARM", arm).replace("CALL", call), preload=__import__("os").environ["ADDRNORM_FAILALLOC"])
+    outcomes, growth, calls, live = result
+    assert outcomes == ["MemoryError"]
+    assert growth < 64 * 1024
+    assert (calls, live) == (0, 0)
