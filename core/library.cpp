@@ -28,13 +28,25 @@ LibraryShare *share_of(PyObject *capsule) {
     return static_cast<LibraryShare *>(PyCapsule_GetPointer(capsule, share_name));
 }
 
+// Where the capsule is kept: the main interpreter's dictionary for extension
+// state, or, before 3.8 has one, the sys module's namespace.
+PyObject *share_registry() {
+#if PY_VERSION_HEX >= 0x03080000
+    PyObject *registry = PyInterpreterState_GetDict(PyInterpreterState_Main());
+#else
+    PyObject *registry = PyImport_GetModuleDict();
+    PyObject *sys = registry ? PyDict_GetItemString(registry, "sys") : nullptr;
+    registry = sys ? PyModule_GetDict(sys) : nullptr;
+#endif
+    if (registry == nullptr)
+        PyErr_SetString(PyExc_RuntimeError, "no interpreter state to keep libpostal's use count in");
+    return registry;
+}
+
 // A new reference to the process's share capsule, made on first use.
 PyObject *find_share() {
-    PyObject *registry = PyInterpreterState_GetDict(PyInterpreterState_Main());
-    if (registry == nullptr) {
-        PyErr_SetString(PyExc_RuntimeError, "no interpreter state to keep libpostal's use count in");
-        return nullptr;
-    }
+    PyObject *registry = share_registry();
+    if (registry == nullptr) return nullptr;
     PyObject *capsule = PyDict_GetItemString(registry, share_name);
     if (capsule != nullptr && PyCapsule_IsValid(capsule, share_name)) {
         Py_INCREF(capsule);

@@ -137,12 +137,12 @@ def test_refused_records_in_the_order_of_the_checks(double, labels, values, kwar
 
 
 @pytest.mark.parametrize("args, kwargs, fragments", [
-    ((["city"],), {}, ("near_dupe()", "values")),
+    ((["city"],), {}, ("'values'", "(pos 2)")),
     (([], [], None) + (0,) * 14, {}, ("near_dupe()", "at most 16 arguments (17 given)")),
     ((["city"], ["x"]), {"with_name": 1.0}, ("integer", "float")),
     ((["city"], ["x"]), {"geohash_precision": 6.0}, ("integer", "float")),
     ((["city"], ["x"]), {"latitude": "52.5"}, ("must be real number", "str")),
-    ((["city"], ["x"]), {"label": ["city"]}, ("near_dupe()", "keyword argument", "'label'")),
+    ((["city"], ["x"]), {"label": ["city"]}, ("keyword argument", "'label'")),
 ])
 def test_argument_errors_come_from_the_parser(double, args, kwargs, fragments):
     with pytest.raises(TypeError) as raised:
