@@ -1,1 +1,3 @@
 """Python bindings to libpostal: address expansion and near-duplicate hashing."""
+
+__version__ = "0.1.0"
