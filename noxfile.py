@@ -13,7 +13,7 @@ import nox
 ROOT = os.path.dirname(os.path.abspath(__file__))
 OLDEST = (3, 6)
 
-nox.options.sessions = ["tests"]
+nox.options.sessions = ["tests", "install", "stubtest"]
 nox.options.error_on_missing_interpreters = True
 nox.options.reuse_existing_virtualenvs = True
 
@@ -52,6 +52,8 @@ def interpreters():
 
 
 INTERPRETERS = interpreters()
+# The build backend runs on 3.7 and newer.
+INSTALLABLE = [v for v in INTERPRETERS if tuple(map(int, v.split("."))) >= (3, 7)]
 
 
 def build_dir(session):
@@ -77,3 +79,44 @@ def tests(session):
     """Build against the double and run the whole suite."""
     build = configure_and_build(session)
     session.run("ctest", "--test-dir", build, "--output-on-failure", "-V", *session.posargs)
+
+
+@nox.session(python=INSTALLABLE, venv_backend="venv", reuse_venv=False)
+def install(session):
+    """pip install . and the sdist, against the double installed as libpostal installs."""
+    work = os.path.abspath(session.create_tmp())
+    prefix = os.path.join(work, "prefix")
+    double_build = os.path.join(work, "double-build")
+    session.install("build", "cmake", "ninja")
+    session.run("cmake", "-S", ROOT, "-B", double_build, "-G", "Ninja", "-DADDRNORM_TEST_DOUBLE=ON",
+                "-DPython_EXECUTABLE=" + session.virtualenv.location + "/bin/python", silent=True)
+    session.run("cmake", "--build", double_build, "--target", "libpostal_double", silent=True)
+    session.run("cmake", "--install", double_build, "--component", "libpostal_double", "--prefix", prefix)
+    env = {"PKG_CONFIG_PATH": os.path.join(prefix, "lib", "pkgconfig"), "ADDRNORM_DOUBLE": ""}
+    check = os.path.join(ROOT, "tests", "install_check.py")
+    dist = os.path.join(work, "dist")
+
+    session.install(ROOT, env=env)
+    with session.chdir(work):
+        session.run("python", check, env=env)
+    session.run("python", "-m", "pip", "uninstall", "-y", "addrnorm", silent=True)
+
+    session.run("python", "-m", "build", "--sdist", "--outdir", dist, ROOT)
+    sdist = glob.glob(os.path.join(dist, "addrnorm-*.tar.gz"))[0]
+    session.install(sdist, env=env)
+    with session.chdir(work):
+        session.run("python", check, env=env)
+
+
+@nox.session(python=[INTERPRETERS[INTERPRETERS.index("3.8")] if "3.8" in INTERPRETERS else INTERPRETERS[0],
+                     INTERPRETERS[-1]], venv_backend="venv")
+def stubtest(session):
+    """The stubs against the built modules, and a typed use of the API."""
+    session.install("mypy")
+    build = configure_and_build(session)
+    env = {"PYTHONPATH": build, "MYPYPATH": build}
+    with session.chdir(session.create_tmp()):
+        # The package and, with it, its three extension modules.
+        session.run("python", "-m", "mypy.stubtest", "addrnorm", env=env)
+        session.run("python", "-m", "mypy", "--strict", "--python-version", session.python,
+                    os.path.join(ROOT, "examples", "first_steps.py"), env=env)

@@ -1,0 +1,79 @@
+import enum
+
+__version__: str
+__all__ = [
+    "AddressComponent",
+    "LibpostalLoadError",
+    "TokenType",
+    "expand_address",
+    "near_dupe_hashes",
+    "__version__",
+]
+
+class LibpostalLoadError(TypeError): ...
+
+# The package's functions take exactly the extension functions' arguments.
+from ._expand import expand_address as expand_address
+from ._kinhash import near_dupe_hashes as near_dupe_hashes
+
+class AddressComponent(enum.IntFlag):
+    NONE = 0x0000
+    ANY = 0x0001
+    NAME = 0x0002
+    HOUSE_NUMBER = 0x0004
+    STREET = 0x0008
+    UNIT = 0x0010
+    LEVEL = 0x0020
+    STAIRCASE = 0x0040
+    ENTRANCE = 0x0080
+    CATEGORY = 0x0100
+    NEAR = 0x0200
+    TOPONYM = 0x2000
+    POSTAL_CODE = 0x4000
+    PO_BOX = 0x8000
+    ALL = 0xFFFF
+
+class TokenType(enum.IntEnum):
+    END = 0
+    WORD = 1
+    ABBREVIATION = 2
+    IDEOGRAPHIC_CHAR = 3
+    HANGUL_SYLLABLE = 4
+    ACRONYM = 5
+    PHRASE = 10
+    EMAIL = 20
+    URL = 21
+    US_PHONE = 22
+    INTL_PHONE = 23
+    NUMERIC = 50
+    ORDINAL = 51
+    ROMAN_NUMERAL = 52
+    IDEOGRAPHIC_NUMBER = 53
+    PERIOD = 100
+    EXCLAMATION = 101
+    QUESTION_MARK = 102
+    COMMA = 103
+    COLON = 104
+    SEMICOLON = 105
+    PLUS = 106
+    AMPERSAND = 107
+    AT_SIGN = 108
+    POUND = 109
+    ELLIPSIS = 110
+    DASH = 111
+    BREAKING_DASH = 112
+    HYPHEN = 113
+    PUNCT_OPEN = 114
+    PUNCT_CLOSE = 115
+    DOUBLE_QUOTE = 119
+    SINGLE_QUOTE = 120
+    OPEN_QUOTE = 121
+    CLOSE_QUOTE = 122
+    SLASH = 124
+    BACKSLASH = 125
+    GREATER_THAN = 126
+    LESS_THAN = 127
+    OTHER = 200
+    WHITESPACE = 300
+    NEWLINE = 301
+    INVALID_CHAR = 500
