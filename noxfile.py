@@ -13,7 +13,7 @@ import nox
 ROOT = os.path.dirname(os.path.abspath(__file__))
 OLDEST = (3, 6)
 
-nox.options.sessions = ["tests", "install", "stubtest"]
+nox.options.sessions = ["tests", "install", "stubtest", "memcheck"]
 nox.options.error_on_missing_interpreters = True
 nox.options.reuse_existing_virtualenvs = True
 
@@ -78,7 +78,14 @@ def configure_and_build(session, *options):
 def tests(session):
     """Build against the double and run the whole suite."""
     build = configure_and_build(session)
-    session.run("ctest", "--test-dir", build, "--output-on-failure", "-V", *session.posargs)
+    session.run("ctest", "--test-dir", build, "--output-on-failure", "-V", "-LE", "memcheck", *session.posargs)
+
+
+@nox.session(python=[v for v in ("3.8", "3.9") if v in INTERPRETERS] or INTERPRETERS[:1], venv_backend="venv")
+def memcheck(session):
+    """The whole suite under valgrind memcheck."""
+    build = configure_and_build(session)
+    session.run("ctest", "--test-dir", build, "--output-on-failure", "-V", "-L", "memcheck", *session.posargs)
 
 
 @nox.session(python=INSTALLABLE, venv_backend="venv", reuse_venv=False)

@@ -5,6 +5,7 @@ import pytest
 from addrnorm._expand import expand_address
 from addrnorm._kinhash import near_dupe_hashes
 from awkward import Failing, GrowingLength, LyingLength, LyingList
+from heap import UNDER_VALGRIND
 
 MISMATCH = "sequence length does not match its items"
 
@@ -87,7 +88,12 @@ OUT_OF_MEMORY = [
 ]
 
 
-@pytest.mark.parametrize("arm, call", OUT_OF_MEMORY)
+# valgrind puts its own calloc ahead of any preloaded one, so under memcheck
+# only the strdup failures can be made.
+@pytest.mark.parametrize("arm, call", [
+    pytest.param(arm, call, marks=pytest.mark.skipif(UNDER_VALGRIND and "calloc" in arm,
+                                                     reason="valgrind's calloc wins"))
+    for arm, call in OUT_OF_MEMORY])
 def test_an_exhausted_heap_is_a_memory_error_and_leaks_nothing(python, arm, call):
     result = python("""
         import ctypes, os
@@ -116,5 +122,5 @@ def test_an_exhausted_heap_is_a_memory_error_and_leaks_nothing(python, arm, call
     """.replace("ARM", arm).replace("CALL", call), preload=__import__("os").environ["ADDRNORM_FAILALLOC"])
     outcomes, growth, calls, live = result
     assert outcomes == ["MemoryError"]
-    assert growth < 64 * 1024
+    assert UNDER_VALGRIND or growth < 64 * 1024
     assert (calls, live) == (0, 0)
