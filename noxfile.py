@@ -13,7 +13,7 @@ import nox
 ROOT = os.path.dirname(os.path.abspath(__file__))
 OLDEST = (3, 6)
 
-nox.options.sessions = ["tests", "install", "stubtest", "memcheck"]
+nox.options.sessions = ["tests", "install", "stubtest", "memcheck", "sanitize"]
 nox.options.error_on_missing_interpreters = True
 nox.options.reuse_existing_virtualenvs = True
 
@@ -60,13 +60,13 @@ def build_dir(session):
     return os.path.join(ROOT, "build", "py" + session.python)
 
 
-def configure_and_build(session, *options):
+def configure_and_build(session, *options, build=None):
     # 3.6 comes with a pip too old to read today's build files; this one is
     # the last release that runs there.
     if session.python == "3.6":
         session.install("pip==21.3.1")
     session.install("-r", os.path.join(ROOT, "tests", "requirements.txt"))
-    build = build_dir(session)
+    build = build or build_dir(session)
     python = os.path.join(session.virtualenv.location, "bin", "python")
     session.run("cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DADDRNORM_TEST_DOUBLE=ON",
                 "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DPython_EXECUTABLE=" + python, *options)
@@ -78,6 +78,15 @@ def configure_and_build(session, *options):
 def tests(session):
     """Build against the double and run the whole suite."""
     build = configure_and_build(session)
+    session.run("ctest", "--test-dir", build, "--output-on-failure", "-V", "-LE", "memcheck", *session.posargs)
+
+
+@nox.session(python=INTERPRETERS[-1:], venv_backend="venv")
+@nox.parametrize("sanitizer", ["undefined", "address,undefined"], ids=["ubsan", "asan"])
+def sanitize(session, sanitizer):
+    """The suite against modules and double built with sanitizers."""
+    build = configure_and_build(session, "-DADDRNORM_SANITIZE=" + sanitizer,
+                                build=build_dir(session) + "-" + sanitizer.replace(",", "-"))
     session.run("ctest", "--test-dir", build, "--output-on-failure", "-V", "-LE", "memcheck", *session.posargs)
 
 

@@ -34,7 +34,7 @@ def run_python(code, preload=None, expect_ok=True):
     env = dict(os.environ)
     env["PYTHONPATH"] = os.pathsep.join([TESTS_DIR, env.get("PYTHONPATH", "")])
     if preload:
-        env["LD_PRELOAD"] = preload
+        env["LD_PRELOAD"] = " ".join(filter(None, [env.get("LD_PRELOAD"), preload]))
     prelude = "import json, sys, gc\nfrom libpostal_double import Double\ndouble = Double()\n"
     process = subprocess.run(
         [sys.executable, "-c", prelude + textwrap.dedent(code)],
