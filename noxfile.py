@@ -136,3 +136,12 @@ def stubtest(session):
         session.run("python", "-m", "mypy.stubtest", "addrnorm", env=env)
         session.run("python", "-m", "mypy", "--strict", "--python-version", session.python,
                     os.path.join(ROOT, "examples", "first_steps.py"), env=env)
+
+
+@nox.session(python=INTERPRETERS[-1:], venv_backend="venv")
+def fuzz(session):
+    """The argument fuzzer with a budget of your choosing: nox -s fuzz -- --cases 1000000 --seed 7."""
+    build = configure_and_build(session)
+    env = {"PYTHONPATH": build, "ADDRNORM_DOUBLE": os.path.join(build, "double", "libpostal.so.1")}
+    session.run("python", os.path.join(ROOT, "tests", "fuzz", "fuzz.py"), *(session.posargs or ["--cases", "100000"]),
+                env=env)

@@ -1,0 +1,137 @@
+"""Hypothesis strategies for the argument fuzzer: awkward objects of every kind
+a batch job may hand the functions, and argument lists built from them."""
+from hypothesis import strategies as st
+
+
+class FuzzError(Exception):
+    """Raised by the corpus's own objects; a call may let it through."""
+
+
+class Index:
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
+
+    def __repr__(self):
+        return "Index(%r)" % self.value
+
+
+class RaisingIndex:
+    def __index__(self):
+        raise FuzzError("__index__")
+
+
+class Street(str):
+    pass
+
+
+class Raw(bytes):
+    pass
+
+
+class Sequence:
+    """A sequence whose length and items are chosen, and may raise."""
+
+    def __init__(self, items, length, fail):
+        self.items, self.length, self.fail = items, length, fail
+
+    def __len__(self):
+        if self.fail == "len":
+            raise FuzzError("__len__")
+        return self.length
+
+    def __getitem__(self, index):
+        if self.fail == "item":
+            raise FuzzError("__getitem__")
+        return self.items[index]
+
+    def __iter__(self):
+        if self.fail == "iter":
+            raise FuzzError("__iter__")
+        return iter(self.items)
+
+    def __repr__(self):
+        return "Sequence(%r, length=%r, fail=%r)" % (self.items, self.length, self.fail)
+
+
+BOUNDARIES = [0, 1, 2, 255, 256, 2 ** 15, 2 ** 16 - 1, 2 ** 16, 2 ** 31 - 1, 2 ** 31, 2 ** 32 - 1, 2 ** 32,
+              2 ** 32 + 1, 2 ** 63, 2 ** 64, 2 ** 100]
+integers = st.one_of(st.sampled_from(BOUNDARIES + [-n for n in BOUNDARIES]), st.integers())
+
+texts = st.one_of(
+    st.text(max_size=12),
+    st.sampled_from(["", "en", "fr", "de", "eng", "engl", "é", "éé", "\0", "a\0b", "\ud800", "x\udfff",
+                     "𝔘𝔫", "A\u0301", "東京", "Straße", "house", "road", "city", "postcode"]),
+    st.integers(min_value=1, max_value=20000).map(lambda n: "Main St " * (n // 8 + 1)),
+    st.text(max_size=6).map(Street),
+)
+
+leaves = st.one_of(
+    st.none(), st.booleans(), integers, st.floats(), texts, st.binary(max_size=8),
+    st.binary(max_size=8).map(bytearray), st.binary(max_size=4).map(Raw),
+    integers.map(Index), st.just(RaisingIndex()),
+)
+
+
+def containers(children):
+    return st.one_of(
+        st.lists(children, max_size=5), st.lists(children, max_size=5).map(tuple),
+        st.sets(texts, max_size=3), st.dictionaries(texts, children, max_size=3),
+        st.lists(children, max_size=4).map(lambda items: (item for item in items)),
+        st.builds(Sequence, st.lists(children, max_size=4), st.integers(-2, 6),
+                  st.sampled_from([None, None, "len", "item", "iter"])),
+    )
+
+
+awkward = st.recursive(leaves, containers, max_leaves=8)
+code_lists = st.one_of(st.lists(texts, max_size=4), st.lists(texts, max_size=4).map(tuple), awkward)
+
+EXPAND_KEYWORDS = (
+    "address", "languages", "address_components", "latin_ascii", "transliterate", "strip_accents", "decompose",
+    "lowercase", "trim_string", "replace_word_hyphens", "delete_word_hyphens", "replace_numeric_hyphens",
+    "delete_numeric_hyphens", "split_alpha_from_numeric", "delete_final_periods", "delete_acronym_periods",
+    "drop_english_possessives", "delete_apostrophes", "expand_numex", "roman_numerals", "root",
+)
+HASH_KEYWORDS = (
+    "labels", "values", "languages", "with_name", "with_address", "with_unit", "with_city_or_equivalent",
+    "with_small_containing_boundaries", "with_postal_code", "with_latlon", "latitude", "longitude",
+    "geohash_precision", "name_and_address_keys", "name_only_keys", "address_only_keys",
+)
+STRANGERS = ("text", "language", "label", "bogus", "")
+
+
+def value_for(keyword):
+    """Mostly values of the right kind, sometimes anything at all."""
+    if keyword in ("address",):
+        plausible = texts
+    elif keyword in ("languages",):
+        plausible = code_lists
+    elif keyword in ("labels", "values"):
+        plausible = st.one_of(st.lists(texts, max_size=5), st.lists(texts, max_size=5).map(tuple))
+    elif keyword in ("latitude", "longitude"):
+        plausible = st.one_of(st.floats(), integers)
+    else:
+        plausible = st.one_of(st.booleans(), integers)
+    return st.one_of(plausible, plausible, plausible, plausible, awkward)
+
+
+@st.composite
+def argument_lists(draw, keywords):
+    required = 2 if keywords[1] == "values" else 1
+    positional = draw(st.one_of(st.just(required), st.integers(0, required + 2), st.integers(0, len(keywords) + 2)))
+    args = [draw(value_for(keywords[i] if i < len(keywords) else "")) for i in range(positional)]
+    names = draw(st.lists(st.one_of(st.sampled_from(keywords[required:]), st.sampled_from(keywords + STRANGERS)),
+                          max_size=4, unique=True))
+    kwargs = {name: draw(value_for(name)) for name in names}
+    return args, kwargs
+
+
+# What the double answers: NUL-free byte strings, valid UTF-8 or not, an
+# empty array, or null.
+results = st.one_of(
+    st.none(), st.just([]),
+    st.lists(st.one_of(st.text(max_size=10).map(lambda t: t.replace("\0", "").encode("utf-8", "replace")),
+                       st.binary(max_size=6).map(lambda b: b.replace(b"\0", b"\xff"))), max_size=5),
+)
