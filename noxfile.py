@@ -13,7 +13,7 @@ import nox
 ROOT = os.path.dirname(os.path.abspath(__file__))
 OLDEST = (3, 6)
 
-nox.options.sessions = ["tests", "install", "stubtest", "memcheck", "sanitize"]
+nox.options.sessions = ["tests", "install", "stubtest", "memcheck", "sanitize", "lint"]
 nox.options.error_on_missing_interpreters = True
 nox.options.reuse_existing_virtualenvs = True
 
@@ -145,3 +145,20 @@ def fuzz(session):
     env = {"PYTHONPATH": build, "ADDRNORM_DOUBLE": os.path.join(build, "double", "libpostal.so.1")}
     session.run("python", os.path.join(ROOT, "tests", "fuzz", "fuzz.py"), *(session.posargs or ["--cases", "100000"]),
                 env=env)
+
+
+SOURCES = ["core", "expand", "kinhash", "wordclass"]
+
+
+@nox.session(python=False)
+def lint(session):
+    """clang-tidy (checks in .clang-tidy) and cppcheck over the modules' sources: no finding allowed."""
+    build = os.path.join(ROOT, "build", "lint")
+    session.run("cmake", "-S", ROOT, "-B", build, "-DADDRNORM_TEST_DOUBLE=ON", "-DCMAKE_EXPORT_COMPILE_COMMANDS=ON",
+                silent=True)
+    sources = sorted(path for folder in SOURCES for path in glob.glob(os.path.join(ROOT, folder, "*.cpp")))
+    session.run("clang-tidy", "--quiet", "-p", build, *sources)
+    session.run("cppcheck", "--std=c++17", "--language=c++", "--enable=warning,performance,portability,style",
+                "--error-exitcode=1", "--inline-suppr", "--quiet", "-I", os.path.join(ROOT, "core"),
+                "-I", os.path.join(ROOT, "tests", "double"), "--suppress=missingIncludeSystem",
+                *[os.path.join(ROOT, folder) for folder in SOURCES])

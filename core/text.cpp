@@ -54,7 +54,6 @@ char **sequence_to_utf8_array(PyObject *object, Py_ssize_t max_length, size_t *c
     }
     Utf8Array array(static_cast<char **>(calloc(static_cast<size_t>(n), sizeof(char *))), static_cast<size_t>(n));
     if (array.items == nullptr) {
-        array.count = 0;
         PyErr_NoMemory();
         return nullptr;
     }

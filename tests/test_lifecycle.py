@@ -176,3 +176,82 @@ def test_exit_with_both_modules_live_is_clean(python):
     """, expect_ok=False)
     assert process.returncode == 0, process.stderr
     assert process.stdout.strip() == "['at exit'] ['city|x']"
+
+
+@pytest.mark.parametrize("order", [
+    ("_expand", "_kinhash", "_wordclass"), ("_expand", "_wordclass", "_kinhash"),
+    ("_kinhash", "_expand", "_wordclass"), ("_kinhash", "_wordclass", "_expand"),
+    ("_wordclass", "_expand", "_kinhash"), ("_wordclass", "_kinhash", "_expand"),
+])
+def test_every_import_order_clear_and_reimport(python, order):
+    result = python("""
+        import importlib
+        import addrnorm
+        from module_hooks import clear
+        calls = {'_expand': lambda m: m.expand_address('x'),
+                 '_kinhash': lambda m: m.near_dupe_hashes(['city'], ['x']),
+                 '_wordclass': lambda m: m.TOKEN_TYPE_WORD}
+        order = %r
+        up_while_live = []
+        for round in range(2):
+            # By import name: a re-imported single-phase module is named by
+            # its definition alone.
+            live = [(name, importlib.import_module('addrnorm.' + name)) for name in order]
+            for name, module in live:
+                calls[name](module)
+            for name in order:
+                del sys.modules['addrnorm.' + name]
+                delattr(addrnorm, name)
+            for index, (name, module) in enumerate(live):
+                clear(module)
+                rest = [(n, m) for n, m in live[index + 1:] if n != '_wordclass']
+                up_while_live.append(double.library_up() or not rest)
+                for other_name, other in rest:
+                    calls[other_name](other)
+        print(json.dumps([all(up_while_live), double.library_up(), double.counters()]))
+    """ % (order,))
+    all_up, up_at_end, counters = result
+    assert all_up and not up_at_end
+    assert counters["setup"] == counters["teardown"] == 2
+    assert counters["calls_while_down"] == counters["teardown_while_down"] == 0
+
+
+def test_calls_from_several_threads(python):
+    result = python("""
+        import threading
+        import addrnorm._expand as e, addrnorm._kinhash as k
+        double.set_result([b'one', b'two'])
+        failures = []
+        def work(number):
+            try:
+                for i in range(2000):
+                    assert e.expand_address('%d %d Main St' % (number, i), languages=['en']) == ['one', 'two']
+                    assert k.near_dupe_hashes(['city'], [str(i)], languages=['en']) == ['one', 'two']
+            except Exception as error:
+                failures.append(repr(error))
+        threads = [threading.Thread(target=work, args=(n,)) for n in range(4)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        counters = double.counters()
+        print(json.dumps([failures, counters['calls'], counters['live_arrays'], counters['calls_while_down']]))
+    """)
+    assert result == [[], 16000, 0, 0]
+
+
+def test_a_forked_child_calls_both_functions(python):
+    result = python("""
+        import os
+        import addrnorm._expand as e, addrnorm._kinhash as k
+        e.expand_address('before the fork')
+        pid = os.fork()
+        if pid == 0:
+            ok = (e.expand_address('in the child') == ['in the child']
+                  and k.near_dupe_hashes(['city'], ['Town']) == ['city|Town']
+                  and double.counters()['calls_while_down'] == 0)
+            os._exit(0 if ok else 3)
+        _, status = os.waitpid(pid, 0)
+        print(json.dumps([os.WIFEXITED(status) and os.WEXITSTATUS(status), double.counters()['setup']]))
+    """)
+    assert result == [0, 1]
