@@ -13,7 +13,7 @@ import nox
 ROOT = os.path.dirname(os.path.abspath(__file__))
 OLDEST = (3, 6)
 
-nox.options.sessions = ["tests", "install", "stubtest", "memcheck", "sanitize", "lint"]
+nox.options.sessions = ["tests", "install", "stubtest", "memcheck", "sanitize", "lint", "bench"]
 nox.options.error_on_missing_interpreters = True
 nox.options.reuse_existing_virtualenvs = True
 
@@ -162,3 +162,11 @@ def lint(session):
                 "--error-exitcode=1", "--inline-suppr", "--quiet", "-I", os.path.join(ROOT, "core"),
                 "-I", os.path.join(ROOT, "tests", "double"), "--suppress=missingIncludeSystem",
                 *[os.path.join(ROOT, folder) for folder in SOURCES])
+
+
+@nox.session(python=INTERPRETERS[-1:], venv_backend="venv")
+def bench(session):
+    """The benchmark; CI runs it with --quick: nox -s bench -- --quick."""
+    build = configure_and_build(session)
+    session.run("python", os.path.join(ROOT, "bench", "run.py"), *(session.posargs or ["--quick"]),
+                env={"PYTHONPATH": build})
