@@ -78,6 +78,7 @@ class Double:
             ("double_set_result", None, [POINTER(c_char_p), c_size_t]),
             ("double_set_null_result", None, []),
             ("double_set_echo_result", None, []),
+            ("double_set_work_ns", None, [c_long]),
             ("double_last_function", c_char_p, []),
             ("double_last_input", c_char_p, []),
             ("double_last_options", POINTER(NormalizeOptions), []),
@@ -141,6 +142,10 @@ class Double:
             return
         array = (c_char_p * max(len(strings), 1))(*strings)
         self.lib.double_set_result(array, len(strings))
+
+    def set_work_ns(self, ns):
+        """Every later call spends ns busy, as libpostal's own work would."""
+        self.lib.double_set_work_ns(ns)
 
     def set_echo_result(self):
         self.lib.double_set_echo_result()
