@@ -13,7 +13,7 @@ import nox
 ROOT = os.path.dirname(os.path.abspath(__file__))
 OLDEST = (3, 6)
 
-nox.options.sessions = ["tests", "install", "stubtest", "memcheck", "sanitize", "lint", "bench"]
+nox.options.sessions = ["tests", "install", "stubtest", "memcheck", "sanitize", "lint", "bench", "engines"]
 nox.options.error_on_missing_interpreters = True
 nox.options.reuse_existing_virtualenvs = True
 
@@ -170,3 +170,16 @@ def bench(session):
     build = configure_and_build(session)
     session.run("python", os.path.join(ROOT, "bench", "run.py"), *(session.posargs or ["--quick"]),
                 env={"PYTHONPATH": build})
+
+
+@nox.session(python=[v for v in ("3.11", "3.12") if v in INTERPRETERS][:1] or INTERPRETERS[-1:], venv_backend="venv")
+def engines(session):
+    """The Spark (local mode, on the machine's Java) and Dask examples, checked against one process."""
+    session.install("pyspark", "dask")
+    build = configure_and_build(session)
+    python = os.path.join(session.virtualenv.location, "bin", "python")
+    env = {"PYTHONPATH": os.pathsep.join([build, os.path.join(ROOT, "tests")]), "PYSPARK_PYTHON": python,
+           "PYSPARK_DRIVER_PYTHON": python, "ADDRNORM_DOUBLE": os.path.join(build, "double", "libpostal.so.1")}
+    with session.chdir(build):
+        session.run("python", "-m", "pytest", os.path.join(ROOT, "tests", "engines"), "-p", "no:cacheprovider",
+                    "-q", "-rfEs", "--junitxml=" + os.path.join(build, "engines.xml"), env=env)

@@ -5,7 +5,6 @@ Exit status: 0 all records done, 1 some records skipped (--skip-bad),
 2 a usage or input error.
 """
 import argparse
-import array
 import csv
 import io
 import json
@@ -16,6 +15,7 @@ import tempfile
 
 import addrnorm
 from addrnorm import AddressComponent
+from addrnorm.blocking import Clusters
 
 EXPAND_FLAGS = (
     "latin_ascii", "transliterate", "strip_accents", "decompose", "lowercase", "trim_string",
@@ -366,42 +366,6 @@ class RecordWriter:
         cell = json.dumps(value, ensure_ascii=False) if isinstance(value, list) else (
             "" if value is None else value)
         self.csv.writerow([record.get(column, "") for column in self.header] + [cell])
-
-
-class Clusters:
-    """Union-find over record numbers, joined through the keys they share."""
-
-    def __init__(self):
-        self.parent = array.array("q")
-        self.owner = {}  # key -> the first record that had it
-
-    def add(self, keys):
-        record = len(self.parent)
-        self.parent.append(record)
-        for key in keys or ():
-            first = self.owner.setdefault(key, record)
-            if first != record:
-                self.union(first, record)
-        return record
-
-    def find(self, record):
-        parent = self.parent
-        root = record
-        while parent[root] != root:
-            root = parent[root]
-        while parent[record] != root:
-            parent[record], record = root, parent[record]
-        return root
-
-    def union(self, a, b):
-        a, b = self.find(a), self.find(b)
-        if a != b:
-            self.parent[max(a, b)] = min(a, b)
-
-    def numbered(self):
-        """A cluster number per record, counted from 1 in order of first appearance."""
-        numbers = {}
-        return [numbers.setdefault(self.find(record), len(numbers) + 1) for record in range(len(self.parent))]
 
 
 def command_dupes(options, out):
