@@ -253,6 +253,25 @@ class Run:
             elif record is not None:
                 yield number, record
 
+    def results(self, records, name, progress, function, job):
+        """(line, record, result) for each usable record, in input order; the
+        bad ones accounted for."""
+        try:
+            for number, item, result, error in processed(self.feed(records, name, progress), function, job,
+                                                         self.options.jobs):
+                if error is None:
+                    yield number, item, result
+                else:
+                    self.bad(name, number, error)
+        finally:
+            progress.close()
+
+    def write(self, writer, name, number, record, value):
+        try:
+            writer.write(number, record, value)
+        except BadRecord as refused:
+            self.bad(name, number, str(refused))
+
     def finish(self):
         if self.skipped:
             sys.stderr.write("addrnorm: skipped %d bad records:\n" % len(self.skipped))
@@ -271,16 +290,9 @@ def command_expand(options, out):
         stream, name, size = open_input(options.input or "-")
         sources = [(name, size, text_records(stream))]
     for name, size, records in sources:
-        progress = Progress(size, options.quiet)
-        try:
-            for number, address, expansions, error in processed(run.feed(records, name, progress), expand_one,
-                                                                keywords, options.jobs):
-                if error is not None:
-                    run.bad(name, number, error)
-                    continue
-                write_expansions(out, options.format, address, expansions)
-        finally:
-            progress.close()
+        for _, address, expansions in run.results(records, name, Progress(size, options.quiet), expand_one,
+                                                  keywords):
+            write_expansions(out, options.format, address, expansions)
     return run.finish()
 
 
@@ -325,20 +337,9 @@ def command_hash(options, out):
     run = Run(options)
     job = hash_options(options)
     name, size, records, header = read_records(options)
-    progress = Progress(size, options.quiet)
     writer = RecordWriter(out, options.format, header, "keys")
-    try:
-        for number, record, keys, error in processed(run.feed(records, name, progress), hash_one, job,
-                                                     options.jobs):
-            if error is not None:
-                run.bad(name, number, error)
-                continue
-            try:
-                writer.write(number, record, keys)
-            except BadRecord as refused:
-                run.bad(name, number, str(refused))
-    finally:
-        progress.close()
+    for number, record, keys in run.results(records, name, Progress(size, options.quiet), hash_one, job):
+        run.write(writer, name, number, record, keys)
     return run.finish()
 
 
@@ -372,20 +373,12 @@ def command_dupes(options, out):
     run = Run(options)
     job = hash_options(options)
     name, size, records, header = read_records(options)
-    progress = Progress(size, options.quiet)
     clusters = Clusters()
     # Records wait on disk, not in memory, until their cluster is known.
     with tempfile.TemporaryFile("w+", encoding="utf-8") as spool:
-        try:
-            for number, record, keys, error in processed(run.feed(records, name, progress), hash_one, job,
-                                                         options.jobs):
-                if error is not None:
-                    run.bad(name, number, error)
-                    continue
-                clusters.add(keys)
-                spool.write(json.dumps([number, record], ensure_ascii=False) + "\n")
-        finally:
-            progress.close()
+        for number, record, keys in run.results(records, name, Progress(size, options.quiet), hash_one, job):
+            clusters.add(keys)
+            spool.write(json.dumps([number, record], ensure_ascii=False) + "\n")
         numbers = clusters.numbered()
         spool.seek(0)
         writer = RecordWriter(out, options.format, header, "cluster")
@@ -393,10 +386,7 @@ def command_dupes(options, out):
         for index, line in enumerate(spool):
             number, record = json.loads(line)
             sizes[numbers[index]] = sizes.get(numbers[index], 0) + 1
-            try:
-                writer.write(number, record, numbers[index])
-            except BadRecord as refused:
-                run.bad(name, number, str(refused))
+            run.write(writer, name, number, record, numbers[index])
     if not options.quiet:
         sys.stderr.write("addrnorm: %d records, %d keys, %d clusters, largest cluster %d\n" % (
             len(numbers), len(clusters.owner), len(sizes), max(sizes.values()) if sizes else 0))
