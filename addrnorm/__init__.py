@@ -46,19 +46,23 @@ def _load(name):
 
 # The extension functions, bound on first use: importing _expand or _kinhash
 # sets libpostal up, which takes seconds and gigabytes with the real data.
+# Once bound, the package's own name is the extension function itself, so
+# that addrnorm.expand_address(...) in a loop costs no wrapper; a name
+# imported before (from addrnorm import expand_address) keeps the wrapper,
+# which calls the bound function.
 _expand_address = None
 _near_dupe_hashes = None
 
 
 def _bind_expand():
-    global _expand_address
-    _expand_address = _load("_expand").expand_address
+    global _expand_address, expand_address
+    _expand_address = expand_address = _load("_expand").expand_address
     return _expand_address
 
 
 def _bind_kinhash():
-    global _near_dupe_hashes
-    _near_dupe_hashes = _load("_kinhash").near_dupe_hashes
+    global _near_dupe_hashes, near_dupe_hashes
+    _near_dupe_hashes = near_dupe_hashes = _load("_kinhash").near_dupe_hashes
     return _near_dupe_hashes
 
 

@@ -96,3 +96,17 @@ def test_the_package_is_typed():
     folder = os.path.dirname(addrnorm.__file__)
     assert all(os.path.exists(os.path.join(folder, name))
                for name in ("py.typed", "__init__.pyi", "_expand.pyi", "_kinhash.pyi", "_wordclass.pyi"))
+
+
+def test_after_the_first_call_the_package_names_the_extension_functions(python):
+    result = python("""
+        import addrnorm
+        from addrnorm import expand_address as early
+        from addrnorm import _expand, _kinhash
+        before = addrnorm.expand_address is _expand.expand_address
+        early('x')
+        addrnorm.near_dupe_hashes(['city'], ['x'])
+        print(json.dumps([before, addrnorm.expand_address is _expand.expand_address,
+                          addrnorm.near_dupe_hashes is _kinhash.near_dupe_hashes, early('y')]))
+    """)
+    assert result == [False, True, True, ["y"]]
