@@ -16,7 +16,7 @@ def main(paths):
                 suite.get("skipped")))
     failed = totals["failures"] + totals["errors"]
     passed = totals["tests"] - failed - totals["skipped"]
-    print("all interpreters: %d passed, %d failed, %d skipped" % (passed, failed, totals["skipped"]))
+    print("total: %d passed, %d failed, %d skipped" % (passed, failed, totals["skipped"]))
     return 1 if failed or not totals["tests"] else 0
 
 
