@@ -42,14 +42,19 @@ char **sequence_to_utf8_array(PyObject *object, Py_ssize_t max_length, size_t *c
     PyRef view(PySequence_Fast(object, "Expected a sequence"));
     if (!view) return nullptr;
     Py_ssize_t n = PySequence_Size(object);
-    if (n <= 0) {
+    if (n < 0) {
         *count = 0;
         return nullptr;
     }
     // The items are read from the view, so a length that disagrees with them
-    // would read past its end or silently drop items.
+    // would read past its end or silently drop items (all of them, for a
+    // sequence that says it is empty).
     if (n != PySequence_Fast_GET_SIZE(view.get())) {
         PyErr_SetString(PyExc_TypeError, "sequence length does not match its items");
+        return nullptr;
+    }
+    if (n == 0) {
+        *count = 0;
         return nullptr;
     }
     Utf8Array array(static_cast<char **>(calloc(static_cast<size_t>(n), sizeof(char *))), static_cast<size_t>(n));

@@ -35,10 +35,11 @@ CONVERSIONS = [through_languages, through_hash_languages, through_labels, throug
 @pytest.mark.parametrize("sequence, error, message", [
     (LyingLength(["a", "b"], 3), TypeError, MISMATCH),
     (LyingLength(["a", "b", "c"], 2), TypeError, MISMATCH),
+    (LyingLength(["a"], 0), TypeError, MISMATCH),
     (LyingList(["a", "b"]), TypeError, MISMATCH),
     (Failing("iter"), ValueError, "broken sequence"),
     (Failing("item"), ValueError, "broken sequence"),
-], ids=["longer", "shorter", "list-subclass", "iter-raises", "item-raises"])
+], ids=["longer", "shorter", "says-empty", "list-subclass", "iter-raises", "item-raises"])
 def test_a_sequence_that_breaks_its_promises_is_refused(double, convert, sequence, error, message):
     calls = double.counters()["calls"]
     with pytest.raises(error) as raised:
