@@ -27,6 +27,12 @@ int module_clear(PyObject *module) {
     return 0;
 }
 
+void module_free(void *module) {
+    auto *object = static_cast<PyObject *>(module);
+    PyModuleDef *definition = PyModule_GetDef(object);
+    if (definition != nullptr && definition->m_clear != nullptr) definition->m_clear(object);
+}
+
 bool add_int_constants(PyObject *module, const IntConstant *table, size_t count) {
     for (size_t i = 0; i < count; i++) {
         PyObject *value = PyLong_FromUnsignedLongLong(table[i].value);

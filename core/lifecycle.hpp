@@ -35,6 +35,11 @@ ModuleState *module_state(PyObject *module);
 PyObject *create_module(PyModuleDef *definition, const char *error_name);
 
 int module_traverse(PyObject *module, visitproc visit, void *arg);
+// Frees what the state holds when the interpreter frees a module it never
+// cleared (single-phase modules at interpreter exit): the exception class
+// and, for the library modules, their share of libpostal.  A cleared module
+// holds nothing, so this does nothing for it.
+void module_free(void *module);
 // Drops the exception class; calls no library function.
 int module_clear(PyObject *module);
 

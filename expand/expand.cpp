@@ -156,7 +156,7 @@ PyModuleDef expand_module = {
     nullptr,
     module_traverse,
     module_clear_with_library,
-    nullptr,
+    module_free,
 };
 
 }  // namespace

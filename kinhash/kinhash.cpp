@@ -131,7 +131,7 @@ PyModuleDef kinhash_module = {
     nullptr,
     module_traverse,
     module_clear_with_library,
-    nullptr,
+    module_free,
 };
 
 }  // namespace

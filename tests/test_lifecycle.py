@@ -168,7 +168,10 @@ def test_the_exception_class_is_kept_in_the_state_only(python, name):
     assert result == ["Error", name, True, False]
 
 
-def test_exit_with_both_modules_live_is_clean(python):
+def test_exit_with_both_modules_live_is_clean(python, monkeypatch):
+    # The interpreter frees or clears the live modules as it finalizes;
+    # either way the library is torn down once, after the atexit calls.
+    monkeypatch.setenv("ADDRNORM_DOUBLE_EXIT_REPORT", "1")
     process = python("""
         import atexit
         import addrnorm._expand as e, addrnorm._kinhash as k, addrnorm._wordclass
@@ -176,6 +179,9 @@ def test_exit_with_both_modules_live_is_clean(python):
     """, expect_ok=False)
     assert process.returncode == 0, process.stderr
     assert process.stdout.strip() == "['at exit'] ['city|x']"
+    assert process.stderr.strip().endswith(
+        "double at exit: setup 1 teardown 1 classifier_teardown 1 calls_while_down 0 teardown_while_down 0 "
+        "live_arrays 0")
 
 
 @pytest.mark.parametrize("order", [

@@ -66,7 +66,7 @@ PyModuleDef wordclass_module = {
     nullptr,
     module_traverse,
     module_clear,
-    nullptr,
+    module_free,
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <libpostal/libpostal.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -114,10 +115,20 @@ void reset_results() {
 
 // A process that cannot be reached through ctypes (a command under test, its
 // workers) takes its per-call work time from the environment.
+// With ADDRNORM_DOUBLE_EXIT_REPORT set, the counters as the process ends
+// (after the interpreter has finalized) go to standard error, so a test can
+// see what happened at exit.
 struct Init {
     Init() {
         reset_results();
         if (const char *work = getenv("ADDRNORM_DOUBLE_WORK_NS")) state().work_ns = strtol(work, nullptr, 10);
+    }
+    ~Init() {
+        if (getenv("ADDRNORM_DOUBLE_EXIT_REPORT") == nullptr) return;
+        const Counters &c = state().counters;
+        fprintf(stderr, "double at exit: setup %ld teardown %ld classifier_teardown %ld calls_while_down %ld "
+                "teardown_while_down %ld live_arrays %ld\n", c.setup, c.teardown, c.classifier_teardown,
+                c.calls_while_down, c.teardown_while_down, c.live_arrays);
     }
 } init;
 
