@@ -128,7 +128,7 @@ def install(session):
                      INTERPRETERS[-1]], venv_backend="venv")
 def stubtest(session):
     """The stubs against the built modules, and a typed use of the API."""
-    session.install("mypy")
+    session.install("mypy", "types-tqdm")
     build = configure_and_build(session)
     env = {"PYTHONPATH": build, "MYPYPATH": build}
     with session.chdir(session.create_tmp()):
