@@ -124,8 +124,7 @@ def install(session):
         session.run("python", check, env=env)
 
 
-@nox.session(python=[INTERPRETERS[INTERPRETERS.index("3.8")] if "3.8" in INTERPRETERS else INTERPRETERS[0],
-                     INTERPRETERS[-1]], venv_backend="venv")
+@nox.session(python=["3.8" if "3.8" in INTERPRETERS else INTERPRETERS[0], INTERPRETERS[-1]], venv_backend="venv")
 def stubtest(session):
     """The stubs against the built modules, and a typed use of the API."""
     session.install("mypy", "types-tqdm")

@@ -151,7 +151,6 @@ def scenarios(floor, binding):
     labelled = [tuple(zip(*record)) for record in RECORDS]
     two = ["en", "fr"]
     options = dict(lowercase=0, split_alpha_from_numeric=1, address_components=0x0008 | 0x0004)
-    c_options = dict(lowercase=0, split_alpha_from_numeric=1, address_components=0x0008 | 0x0004)
     hash_options = dict(address_only_keys=1, latitude=40.7)
     c_hash_options = dict(address_only_keys=1, with_latlon=1, latitude=40.7)
     expand, hashes = _expand.expand_address, _kinhash.near_dupe_hashes
@@ -171,7 +170,7 @@ def scenarios(floor, binding):
             "addrnorm": lambda: per_call_ns(lambda a: expand(a, languages=two, **options), ADDRESSES),
             "package": lambda: per_call_ns(lambda a: package.expand_address(a, languages=two, **options), ADDRESSES),
             "floor": lambda: floor.expand(two, 0, 1, 0x000C),
-            "ctypes": lambda: per_call_ns(lambda a: binding.expand_address(a, languages=two, **c_options),
+            "ctypes": lambda: per_call_ns(lambda a: binding.expand_address(a, languages=two, **options),
                                           ADDRESSES)}),
         ("near_dupe_hashes", {
             "addrnorm": lambda: per_call_ns(lambda r: hashes(r[0], r[1]), labelled),
