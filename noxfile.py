@@ -14,8 +14,8 @@ import nox
 ROOT = os.path.dirname(os.path.abspath(__file__))
 OLDEST = (3, 6)
 
-nox.options.sessions = ["tests", "install", "bundled", "wheel", "stubtest", "memcheck", "sanitize", "lint", "bench",
-                        "engines"]
+nox.options.sessions = ["tests", "install", "bundled", "wheel", "real", "stubtest", "memcheck", "sanitize", "lint",
+                        "bench", "engines"]
 nox.options.error_on_missing_interpreters = True
 nox.options.reuse_existing_virtualenvs = True
 
@@ -69,14 +69,23 @@ def libpostal_source():
     return LIBPOSTAL_ARCHIVE if os.path.exists(LIBPOSTAL_ARCHIVE) else ""
 
 
-def real_data(session):
-    """libpostal's released data for expansion and hashing, laid out once under build/."""
-    data = os.path.join(ROOT, "build", "libpostal-data")
+REAL_DATA = os.path.join(ROOT, "build", "libpostal-data")
+
+
+def real_data(session, build=None):
+    """libpostal's released data for expansion and hashing, laid out once under build/:
+    from the shared copy where the machine has one, else downloaded from upstream by the
+    command of the package built in `build`."""
     script = os.path.join(SHARED_LIBPOSTAL, "data.sh")
-    if not os.path.exists(script):
-        session.error("libpostal's data cannot be had: no " + script + " to lay it out")
-    session.run("bash", script, data, "python3", external=True, silent=True)
-    return data
+    if os.path.exists(script):
+        session.run("bash", script, REAL_DATA, "python3", external=True, silent=True)
+    elif build:
+        session.run("python", "-m", "addrnorm", "data", "download", "--dir", REAL_DATA,
+                    env={"PYTHONPATH": build}, success_codes=[0, 1, 2])
+    if not os.path.exists(os.path.join(REAL_DATA, "data_version")):
+        session.error("libpostal's data cannot be had: no %s to lay it out, and no download into %s succeeded"
+                      % (script, REAL_DATA))
+    return REAL_DATA
 
 
 def no_installed_libpostal(work):
@@ -90,7 +99,7 @@ def build_dir(session):
     return os.path.join(ROOT, "build", "py" + session.python)
 
 
-def configure_and_build(session, *options, build=None):
+def configure_and_build(session, *options, build=None, double=True):
     # 3.6 comes with a pip too old to read today's build files; this one is
     # the last release that runs there.
     if session.python == "3.6":
@@ -98,7 +107,7 @@ def configure_and_build(session, *options, build=None):
     session.install("-r", os.path.join(ROOT, "tests", "requirements.txt"))
     build = build or build_dir(session)
     python = os.path.join(session.virtualenv.location, "bin", "python")
-    session.run("cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DADDRNORM_TEST_DOUBLE=ON",
+    session.run("cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DADDRNORM_TEST_DOUBLE=" + ("ON" if double else "OFF"),
                 "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DPython_EXECUTABLE=" + python, *options)
     session.run("cmake", "--build", build)
     return build
@@ -191,6 +200,19 @@ def wheel(session):
     with session.chdir(work):
         session.run(python, os.path.join(ROOT, "tests", "bundled_check.py"), "--data", real_data(session),
                     env=env, external=True)
+
+
+@nox.session(python=NEWEST, venv_backend="venv")
+def real(session):
+    """The real libpostal, bundled, with its released data: the suite, memcheck, the fuzzer, the benchmark."""
+    build = build_dir(session) + "-real"
+    configure_and_build(session, "-DADDRNORM_LIBPOSTAL=bundled", "-DADDRNORM_LIBPOSTAL_SOURCE=" + libpostal_source(),
+                        "-DADDRNORM_REAL_TESTS=ON", "-DADDRNORM_LIBPOSTAL_DATA=" + REAL_DATA, build=build, double=False)
+    data = real_data(session, build)
+    session.run("ctest", "--test-dir", build, "--output-on-failure", "-V", "-L", "real", *session.posargs)
+    with session.chdir(build):
+        session.run("python", os.path.join(ROOT, "bench", "run.py"), "--real", "--quick",
+                    env={"PYTHONPATH": build, "LIBPOSTAL_DATA_DIR": data})
 
 
 @nox.session(python=["3.8" if "3.8" in INTERPRETERS else INTERPRETERS[0], INTERPRETERS[-1]], venv_backend="venv")
