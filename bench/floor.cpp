@@ -5,8 +5,18 @@
 #include <libpostal/libpostal.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#if __has_include(<valgrind/callgrind.h>)
+#include <valgrind/callgrind.h>
+#define FLOOR_CALLGRIND 1
+#else
+#define FLOOR_CALLGRIND 0
+#endif
+
+#define FLOOR_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 
@@ -23,10 +33,33 @@ void free_array(char **array, size_t n) {
     free(array);
 }
 
-// Reads every returned string, as decoding it into a list would.
+// Where the results go when the benchmark checks them against the
+// binding's: off (null) while timing, so that the loops stay as they were.
+char *capture_buffer = nullptr;
+size_t capture_capacity = 0;
+size_t capture_size = 0;  // what was written, or would have been
+
+void capture(const char *text, size_t size) {
+    if (capture_size + size <= capture_capacity) std::memcpy(capture_buffer + capture_size, text, size);
+    capture_size += size;
+}
+
+// Reads every returned string, as decoding it into a list would; while
+// capturing, records the call as "count\0" and each string with its NUL
+// ("-\0" for no result at all).
 size_t touch(char **strings, size_t n) {
+    if (capture_buffer != nullptr) {
+        char count[32] = "-";
+        if (strings != nullptr) snprintf(count, sizeof count, "%zu", n);
+        capture(count, strlen(count) + 1);
+    }
+    if (strings == nullptr) return 0;
     size_t bytes = 0;
-    for (size_t i = 0; i < n; i++) bytes += strlen(strings[i]);
+    for (size_t i = 0; i < n; i++) {
+        size_t length = strlen(strings[i]);
+        if (capture_buffer != nullptr) capture(strings[i], length + 1);
+        bytes += length;
+    }
     return bytes;
 }
 
@@ -35,13 +68,11 @@ double elapsed_ns(std::chrono::steady_clock::time_point start, size_t calls) {
     return static_cast<double>(ns.count()) / static_cast<double>(calls);
 }
 
-}  // namespace
-
-// ns per expand_address call over all addresses; lowercase < 0 leaves the
-// flag at its default, as an omitted keyword does.
-extern "C" __attribute__((visibility("default"))) double floor_expand(const char *const *addresses, size_t count,
-                                                                      const char *const *languages, size_t n_languages,
-                                                                      int lowercase, int split, int components) {
+// The expansion loop: languages(a) gives the codes for address a and their
+// number; flags < 0 stay at their defaults, as an omitted keyword does.
+template <typename Languages>
+double expand_loop(const char *const *addresses, size_t count, Languages languages, int lowercase, int split,
+                   int components) {
     size_t sink = 0;
     auto start = std::chrono::steady_clock::now();
     for (size_t a = 0; a < count; a++) {
@@ -50,7 +81,9 @@ extern "C" __attribute__((visibility("default"))) double floor_expand(const char
         if (split >= 0) options.split_alpha_from_numeric = split != 0;
         if (components >= 0) options.address_components = static_cast<uint16_t>(components);
         char *text = strdup(addresses[a]);
-        char **codes = copy_array(languages, n_languages);
+        size_t n_languages = 0;
+        const char *const *given = languages(a, &n_languages);
+        char **codes = copy_array(given, n_languages);
         if (codes != nullptr) {
             options.languages = codes;
             options.num_languages = n_languages;
@@ -59,22 +92,44 @@ extern "C" __attribute__((visibility("default"))) double floor_expand(const char
         char **expansions = libpostal_expand_address(text, options, &n);
         free_array(codes, n_languages);
         free(text);
-        if (expansions != nullptr) {
-            sink += touch(expansions, n);
-            libpostal_expansion_array_destroy(expansions, n);
-        }
+        sink += touch(expansions, n);
+        if (expansions != nullptr) libpostal_expansion_array_destroy(expansions, n);
     }
     double ns = elapsed_ns(start, count);
     return sink == static_cast<size_t>(-1) ? 0.0 : ns;
 }
 
+}  // namespace
+
+// ns per expand_address call over all addresses, each with the same codes.
+FLOOR_EXPORT double floor_expand(const char *const *addresses, size_t count, const char *const *languages,
+                                 size_t n_languages, int lowercase, int split, int components) {
+    auto same = [&](size_t, size_t *n) {
+        *n = n_languages;
+        return languages;
+    };
+    return expand_loop(addresses, count, same, lowercase, split, components);
+}
+
+// The same with codes of each address's own: address a takes
+// n_languages[a] codes, in order, from the flat array languages.
+FLOOR_EXPORT double floor_expand_each(const char *const *addresses, size_t count, const char *const *languages,
+                                      const size_t *n_languages) {
+    size_t offset = 0;
+    auto own = [&](size_t a, size_t *n) {
+        *n = n_languages[a];
+        const char *const *codes = languages + offset;
+        offset += n_languages[a];
+        return codes;
+    };
+    return expand_loop(addresses, count, own, -1, -1, -1);
+}
+
 // ns per near_dupe_hashes call over records given as a flat array of labels
 // and values with a field count per record.
-extern "C" __attribute__((visibility("default"))) double floor_hash(const char *const *labels,
-                                                                    const char *const *values,
-                                                                    const size_t *fields, size_t records,
-                                                                    const char *const *languages, size_t n_languages,
-                                                                    int address_only, double latitude) {
+FLOOR_EXPORT double floor_hash(const char *const *labels, const char *const *values, const size_t *fields,
+                               size_t records, const char *const *languages, size_t n_languages, int address_only,
+                               double latitude) {
     size_t sink = 0;
     auto start = std::chrono::steady_clock::now();
     size_t offset = 0;
@@ -94,14 +149,41 @@ extern "C" __attribute__((visibility("default"))) double floor_hash(const char *
         char **hashes = n_languages > 0 ? libpostal_near_dupe_hashes_languages(n, label_array, value_array, options,
                                                                                n_languages, codes, &count)
                                         : libpostal_near_dupe_hashes(n, label_array, value_array, options, &count);
-        if (hashes != nullptr) {
-            sink += touch(hashes, count);
-            free_array(hashes, count);
-        }
+        sink += touch(hashes, count);
+        if (hashes != nullptr) free_array(hashes, count);
         free_array(codes, n_languages);
         free_array(value_array, n);
         free_array(label_array, n);
     }
     double ns = elapsed_ns(start, records);
     return sink == static_cast<size_t>(-1) ? 0.0 : ns;
+}
+
+// Captures the results of the calls that follow into buffer (null: stop).
+FLOOR_EXPORT void floor_capture(char *buffer, size_t capacity) {
+    capture_buffer = buffer;
+    capture_capacity = buffer == nullptr ? 0 : capacity;
+    capture_size = 0;
+}
+
+// Bytes the capture took, or needed when more than its capacity.
+FLOOR_EXPORT size_t floor_captured() { return capture_size; }
+
+// callgrind's controls, for the benchmark's counts of instructions: whether
+// they are built in, and, run under callgrind, instrumentation on or off
+// (instrument 1 or 0; -1 leaves it), the counts zeroed, and a dump of the
+// counts since the last dump or zeroing under a name.
+FLOOR_EXPORT int floor_callgrind_built() { return FLOOR_CALLGRIND; }
+
+FLOOR_EXPORT void floor_callgrind(int instrument, int zero, const char *dump_name) {
+#if FLOOR_CALLGRIND
+    if (instrument > 0) CALLGRIND_START_INSTRUMENTATION;
+    if (instrument == 0) CALLGRIND_STOP_INSTRUMENTATION;
+    if (zero) CALLGRIND_ZERO_STATS;
+    if (dump_name != nullptr) CALLGRIND_DUMP_STATS_AT(dump_name);
+#else
+    (void)instrument;
+    (void)zero;
+    (void)dump_name;
+#endif
 }

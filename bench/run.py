@@ -3,12 +3,12 @@ made from C++ (the floor) and through a ctypes binding, interleaved in one run.
 
     python bench/run.py            # the full run: 15 repeats, 10^6 calls for memory
     python bench/run.py --quick    # seconds: what CI runs so that it cannot rot
+    python bench/run.py --real [--quick]   # on the real libpostal: bench/real.py
 
 Needs a test build on PYTHONPATH (the modules, the test double and the floor
 library); nox -s bench sets that up.
 """
 import argparse
-import ctypes
 import gc
 import os
 import resource
@@ -18,136 +18,18 @@ import subprocess
 import sys
 import tempfile
 import time
-from ctypes import POINTER, byref, c_bool, c_char_p, c_double, c_int, c_size_t, c_uint16, c_uint32, c_void_p
-
-import addrnorm
-from addrnorm import _expand, _kinhash
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, os.pardir, "tests"))
-from heap import heap_in_use  # noqa: E402
-from libpostal_double import Double  # noqa: E402
+sys.path.insert(0, HERE)
+from bindings import CtypesBinding, Floor, interleave, per_call_ns, report  # noqa: E402
 from workload import ADDRESSES, RECORDS  # noqa: E402
-
-# ctypes binding: what a user would write without a compiled binding.
-
-NORMALIZE_FLAGS = (
-    "latin_ascii", "transliterate", "strip_accents", "decompose", "lowercase", "trim_string",
-    "drop_parentheticals", "replace_numeric_hyphens", "delete_numeric_hyphens", "split_alpha_from_numeric",
-    "replace_word_hyphens", "delete_word_hyphens", "delete_final_periods", "delete_acronym_periods",
-    "drop_english_possessives", "delete_apostrophes", "expand_numex", "roman_numerals",
-)
-
-
-class Options(ctypes.Structure):
-    _fields_ = [("languages", POINTER(c_char_p)), ("num_languages", c_size_t),
-                ("address_components", c_uint16)] + [(name, c_bool) for name in NORMALIZE_FLAGS]
-
-
-class HashOptions(ctypes.Structure):
-    _fields_ = [(name, c_bool) for name in (
-        "with_name", "with_address", "with_unit", "with_city_or_equivalent", "with_small_containing_boundaries",
-        "with_postal_code", "with_latlon")] + [("latitude", c_double), ("longitude", c_double),
-                                               ("geohash_precision", c_uint32)] + [
-        (name, c_bool) for name in ("name_and_address_keys", "name_only_keys", "address_only_keys")]
-
-
-class CtypesBinding:
-    def __init__(self, path):
-        lib = self.lib = ctypes.CDLL(path)
-        lib.libpostal_get_default_options.restype = Options
-        for name in ("libpostal_expand_address", "libpostal_expand_address_root"):
-            getattr(lib, name).restype = POINTER(c_char_p)
-            getattr(lib, name).argtypes = [c_char_p, Options, POINTER(c_size_t)]
-        lib.libpostal_expansion_array_destroy.argtypes = [POINTER(c_char_p), c_size_t]
-        lib.libpostal_get_near_dupe_hash_default_options.restype = HashOptions
-        lib.libpostal_near_dupe_hashes.restype = POINTER(c_void_p)
-        lib.libpostal_near_dupe_hashes.argtypes = [c_size_t, POINTER(c_char_p), POINTER(c_char_p), HashOptions,
-                                                   POINTER(c_size_t)]
-        lib.libpostal_near_dupe_hashes_languages.restype = POINTER(c_void_p)
-        lib.libpostal_near_dupe_hashes_languages.argtypes = [
-            c_size_t, POINTER(c_char_p), POINTER(c_char_p), HashOptions, c_size_t, POINTER(c_char_p),
-            POINTER(c_size_t)]
-        self.free = ctypes.CDLL(None).free
-        self.free.argtypes = [c_void_p]
-
-    @staticmethod
-    def _strings(strings):
-        return (c_char_p * len(strings))(*[text.encode("utf-8") for text in strings])
-
-    def expand_address(self, address, languages=None, **flags):
-        options = self.lib.libpostal_get_default_options()
-        for name, value in flags.items():
-            setattr(options, name, value)
-        if languages:
-            codes = self._strings(languages)
-            options.languages = ctypes.cast(codes, POINTER(c_char_p))
-            options.num_languages = len(languages)
-        n = c_size_t(0)
-        result = self.lib.libpostal_expand_address(address.encode("utf-8"), options, byref(n))
-        if not result:
-            return None
-        try:
-            return [result[i].decode("utf-8") for i in range(n.value)]
-        finally:
-            self.lib.libpostal_expansion_array_destroy(result, n)
-
-    def near_dupe_hashes(self, labels, values, languages=None, **fields):
-        options = self.lib.libpostal_get_near_dupe_hash_default_options()
-        for name, value in fields.items():
-            setattr(options, name, value)
-        n = c_size_t(0)
-        label_array, value_array = self._strings(labels), self._strings(values)
-        if languages:
-            result = self.lib.libpostal_near_dupe_hashes_languages(
-                len(labels), label_array, value_array, options, len(languages), self._strings(languages), byref(n))
-        else:
-            result = self.lib.libpostal_near_dupe_hashes(len(labels), label_array, value_array, options, byref(n))
-        if not result:
-            return None
-        keys = []
-        for i in range(n.value):
-            keys.append(ctypes.string_at(result[i]).decode("utf-8"))
-            self.free(result[i])
-        self.free(result)
-        return keys
-
-
-# The floor: the same calls from a C++ loop.
-
-class Floor:
-    def __init__(self, path):
-        lib = self.lib = ctypes.CDLL(path)
-        lib.floor_expand.restype = c_double
-        lib.floor_expand.argtypes = [POINTER(c_char_p), c_size_t, POINTER(c_char_p), c_size_t, c_int, c_int, c_int]
-        lib.floor_hash.restype = c_double
-        lib.floor_hash.argtypes = [POINTER(c_char_p), POINTER(c_char_p), POINTER(c_size_t), c_size_t,
-                                   POINTER(c_char_p), c_size_t, c_int, c_double]
-        self.addresses = CtypesBinding._strings(ADDRESSES)
-        self.labels = CtypesBinding._strings([label for record in RECORDS for label, _ in record])
-        self.values = CtypesBinding._strings([value for record in RECORDS for _, value in record])
-        self.fields = (c_size_t * len(RECORDS))(*[len(record) for record in RECORDS])
-
-    def expand(self, languages, lowercase=-1, split_alpha_from_numeric=-1, address_components=-1):
-        codes = CtypesBinding._strings(languages or [""])
-        return self.lib.floor_expand(self.addresses, len(ADDRESSES), codes, len(languages or ()), lowercase,
-                                     split_alpha_from_numeric, address_components)
-
-    def hash(self, languages, address_only_keys=-1, latitude=float("nan")):
-        codes = CtypesBinding._strings(languages or [""])
-        return self.lib.floor_hash(self.labels, self.values, self.fields, len(RECORDS), codes,
-                                   len(languages or ()), address_only_keys, latitude)
-
-
-def per_call_ns(call, items):
-    start = time.perf_counter_ns()
-    for item in items:
-        call(item)
-    return (time.perf_counter_ns() - start) / len(items)
 
 
 def scenarios(floor, binding):
     """(name, {implementation: one pass over the workload -> ns per call})."""
+    import addrnorm
+    from addrnorm import _expand, _kinhash
+
     labelled = [tuple(zip(*record)) for record in RECORDS]
     two = ["en", "fr"]
     options = dict(lowercase=0, split_alpha_from_numeric=1, address_components=0x0008 | 0x0004)
@@ -190,36 +72,13 @@ def scenarios(floor, binding):
 
 def measure(repeats, floor, binding):
     table = scenarios(floor, binding)
-    samples = {(name, impl): [] for name, impls in table for impl in impls}
-    for _ in range(repeats):
-        # Interleaved: every implementation of every scenario once per round,
-        # so that drift of the machine falls on all of them alike.
-        for name, impls in table:
-            for impl, run in impls.items():
-                samples[(name, impl)].append(run())
-    return table, samples
-
-
-def spread(values):
-    ordered = sorted(values)
-    return ordered[len(ordered) // 4], ordered[(3 * len(ordered)) // 4]
-
-
-def report(table, samples):
-    print("%-42s %12s %12s %12s %12s %10s %7s %7s" % (
-        "ns per call (median, IQR)", "addrnorm", "package", "C++ floor", "ctypes", "a - b", "a/b", "c/a"))
-    for name, _ in table:
-        medians = {impl: statistics.median(samples[(name, impl)]) for impl in ("addrnorm", "package", "floor",
-                                                                              "ctypes")}
-        cells = []
-        for impl in ("addrnorm", "package", "floor", "ctypes"):
-            low, high = spread(samples[(name, impl)])
-            cells.append("%6.0f±%-5.0f" % (medians[impl], (high - low) / 2))
-        a, b, c = medians["addrnorm"], medians["floor"], medians["ctypes"]
-        print("%-42s %s %10.0f %7.2f %7.1f" % (name, " ".join(cells), a - b, a / b, c / a))
+    return table, interleave(table, repeats)
 
 
 def memory(calls):
+    from addrnorm import _expand, _kinhash
+    from heap import heap_in_use
+
     labelled = [tuple(zip(*record)) for record in RECORDS]
     rows = []
     gc.collect()
@@ -257,13 +116,24 @@ def import_costs(runs):
 
 
 def main(argv):
+    if "--real" in argv:
+        import real
+
+        return real.main([arg for arg in argv if arg != "--real"])
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--real", action="store_true", help="on the real libpostal with its data (bench/real.py)")
     parser.add_argument("--quick", action="store_true", help="a run of seconds")
     parser.add_argument("--repeats", type=int)
     parser.add_argument("--memory-calls", type=int)
     options = parser.parse_args(argv)
     repeats = options.repeats or (3 if options.quick else 15)
     memory_calls = options.memory_calls or (20000 if options.quick else 1000000)
+
+    import addrnorm
+    from addrnorm import _expand, _kinhash
+
+    sys.path.insert(0, os.path.join(HERE, os.pardir, "tests"))
+    from libpostal_double import Double
 
     build = os.path.dirname(os.path.dirname(os.path.abspath(_expand.__file__)))
     double = Double(os.path.join(build, "double", "libpostal.so.1"))

@@ -35,6 +35,8 @@ NUMBERS = ["1", "12", "781", "1600", "22-24", "4B", "Quatre-vingt-douze", "XII",
 
 ADDRESSES = [template.format(n=n, u=(i % 9) + 1, z=10000 + 37 * i)
              for i, ((_, template), n) in enumerate(itertools.product(STREETS, NUMBERS))][:300]
+# The language each address is written in, as a caller who knows it passes it.
+LANGUAGES = [language for (language, _), _ in itertools.product(STREETS, NUMBERS)][:300]
 
 _FIELDS = [
     ("house", ["Whole Foods", "Joe's Pizza", "Café de Flore", "Bäckerei Schmidt", "スターバックス", "Starbucks"]),
