@@ -2,6 +2,9 @@
 
 #include <libpostal/libpostal.h>
 
+#include <cstdlib>
+#include <cstring>
+
 #include "lifecycle.hpp"
 #include "owned.hpp"
 
@@ -18,10 +21,19 @@ const char share_name[] = "addrnorm.libpostal_share";
 
 struct LibraryShare {
     Py_ssize_t holders;
+    // The data directory of the process's first successful set-up (null:
+    // libpostal's compiled-in one).  A set-up after a teardown reads the same
+    // data again, whatever the environment says by then, so that a process
+    // never mixes results from two data sets.
+    bool directory_decided;
+    char *directory;
 };
 
 void free_share(PyObject *capsule) {
-    PyMem_RawFree(PyCapsule_GetPointer(capsule, share_name));
+    auto *share = static_cast<LibraryShare *>(PyCapsule_GetPointer(capsule, share_name));
+    if (share == nullptr) return;
+    PyMem_RawFree(share->directory);
+    PyMem_RawFree(share);
 }
 
 LibraryShare *share_of(PyObject *capsule) {
@@ -63,6 +75,38 @@ PyObject *find_share() {
     return made.release();
 }
 
+// The directory the first set-up reads: LIBPOSTAL_DATA_DIR when it is set
+// and not empty (the package sets it to its choice), else null for
+// libpostal's compiled-in directory.  A copy, or null with *failed set.
+char *configured_directory(bool *failed) {
+    *failed = false;
+    const char *named = std::getenv("LIBPOSTAL_DATA_DIR");
+    if (named == nullptr || named[0] == '\0') return nullptr;
+    size_t size = std::strlen(named) + 1;
+    auto *copy = static_cast<char *>(PyMem_RawMalloc(size));
+    if (copy == nullptr) {
+        *failed = true;
+        PyErr_NoMemory();
+        return nullptr;
+    }
+    std::memcpy(copy, named, size);
+    return copy;
+}
+
+// Sets libpostal and its classifier up from the directory (null: the
+// compiled-in one).  The classifier is never set up over a library that
+// failed to come up, and a library that came up without its classifier is
+// taken down again: an instance that fails to import holds nothing.
+bool set_up(char *directory) {
+    if (!(directory ? libpostal_setup_datadir(directory) : libpostal_setup())) return false;
+    if (!(directory ? libpostal_setup_language_classifier_datadir(directory)
+                    : libpostal_setup_language_classifier())) {
+        libpostal_teardown();
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool acquire_library(PyObject *module) {
@@ -70,17 +114,20 @@ bool acquire_library(PyObject *module) {
     if (!capsule) return false;
     LibraryShare *share = share_of(capsule.get());
     if (share->holders == 0) {
-        // The classifier is never set up over a library that failed to come
-        // up, and a library that came up without its classifier is taken
-        // down again: an instance that fails to import holds nothing.
-        if (!libpostal_setup()) {
+        char *directory = share->directory;
+        if (!share->directory_decided) {
+            bool failed = false;
+            directory = configured_directory(&failed);
+            if (failed) return false;
+        }
+        if (!set_up(directory)) {
+            if (!share->directory_decided) PyMem_RawFree(directory);
             PyErr_SetString(PyExc_TypeError, "Error loading libpostal");
             return false;
         }
-        if (!libpostal_setup_language_classifier()) {
-            libpostal_teardown();
-            PyErr_SetString(PyExc_TypeError, "Error loading libpostal");
-            return false;
+        if (!share->directory_decided) {
+            share->directory = directory;
+            share->directory_decided = true;
         }
     }
     share->holders++;

@@ -12,8 +12,12 @@
 namespace addrnorm {
 
 // Takes the module's share, setting the library and its language classifier
-// up if no instance holds one.  On failure sets TypeError "Error loading
-// libpostal" and leaves the module holding no share and the library as it was.
+// up if no instance holds one: from the directory LIBPOSTAL_DATA_DIR names
+// when it is set and not empty, else from libpostal's compiled-in one.  The
+// process's first successful set-up decides the directory; later set-ups
+// (after a teardown) read the same one.  On failure sets TypeError "Error
+// loading libpostal" (MemoryError when the name cannot be copied) and leaves
+// the module holding no share and the library as it was.
 bool acquire_library(PyObject *module);
 
 // Gives the module's share back, at most once; tears the library down when it

@@ -72,6 +72,10 @@ class Double:
             ("double_set_setup_results", None, [c_bool, c_bool]),
             ("double_counters", POINTER(Counters), []),
             ("double_library_up", c_bool, []),
+            ("double_setup_directory", c_char_p, []),
+            ("double_classifier_directory", c_char_p, []),
+            ("double_classifier_loaded", c_bool, []),
+            ("double_default_dictionary_path", c_char_p, []),
             ("double_reset", None, []),
             ("double_set_default_options", None, [POINTER(NormalizeOptions)]),
             ("double_set_near_dupe_default_options", None, [POINTER(HashOptions)]),
@@ -108,6 +112,19 @@ class Double:
 
     def library_up(self):
         return self.lib.double_library_up()
+
+    def directories(self):
+        """The directories the last set-ups of the library and of its classifier
+        were given, None for libpostal's compiled-in one."""
+        return tuple(None if name is None else name.decode("utf-8", "surrogateescape")
+                     for name in (self.lib.double_setup_directory(), self.lib.double_classifier_directory()))
+
+    def classifier_loaded(self):
+        return self.lib.double_classifier_loaded()
+
+    def compiled_in_directory(self):
+        path = self.lib.double_default_dictionary_path().decode()
+        return path[:-len("/address_expansions/address_dictionary.dat")]
 
     def default_options(self):
         return self.lib.libpostal_get_default_options()

@@ -7,6 +7,7 @@
 #include <libpostal/libpostal.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -59,6 +60,15 @@ struct State {
     std::vector<std::string> last_values;
 
     std::map<char **, size_t> live;
+
+    // The directories the last set-ups were given (empty with *_named false:
+    // libpostal's compiled-in one), and whether the classifier's file was
+    // there to load.  Kept across double_reset, like the counters.
+    bool setup_named = false;
+    std::string setup_directory;
+    bool classifier_named = false;
+    std::string classifier_directory;
+    bool classifier_loaded = false;
 };
 
 State &state() {
@@ -211,6 +221,40 @@ char **hash(const char *function, size_t num_components, char **labels, char **v
     return answer(echo, num_hashes);
 }
 
+// libpostal's compiled-in data directory, as its build defines it
+// ($(datadir)/libpostal); the path below appears in the library's read-only
+// data exactly as it does in libpostal's, where the package looks for it.
+#ifndef LIBPOSTAL_DATA_DIR
+#define LIBPOSTAL_DATA_DIR "/usr/local/share/libpostal"
+#endif
+const char default_dictionary_path[] = LIBPOSTAL_DATA_DIR "/address_expansions/address_dictionary.dat";
+
+// Each data file starts with its table's signature, which libpostal checks
+// before loading the rest: a file without it fails libpostal's set-up, and
+// fails the double's just the same, so that a damaged data directory is
+// refused here as it would be there.
+struct DataFile {
+    const char *path;
+    uint32_t signature;
+};
+const DataFile base_files[] = {
+    {"transliteration/transliteration.dat", 0xAAAAAAAAu},
+    {"numex/numex.dat", 0xBBBBBBBBu},
+    {"address_expansions/address_dictionary.dat", 0xBABABABAu},
+};
+const DataFile classifier_file = {"language_classifier/language_classifier.dat", 0xC0C0C0C0u};
+
+bool readable(const std::string &directory, const DataFile &file) {
+    FILE *stream = fopen((directory + "/" + file.path).c_str(), "rb");
+    if (stream == nullptr) return false;
+    unsigned char bytes[4] = {};
+    size_t got = fread(bytes, 1, sizeof bytes, stream);
+    fclose(stream);
+    uint32_t signature =
+        (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | bytes[3];
+    return got == sizeof bytes && signature == file.signature;
+}
+
 }  // namespace
 
 // libpostal's interface.
@@ -218,14 +262,47 @@ char **hash(const char *function, size_t num_components, char **labels, char **v
 bool libpostal_setup(void) {
     State &s = state();
     s.counters.setup++;
+    s.setup_named = false;
+    s.setup_directory.clear();
     s.library_up = s.setup_succeeds;
     return s.setup_succeeds;
+}
+
+// With a directory, the base data must be there (as libpostal loads it);
+// null means the compiled-in directory, as in libpostal.
+bool libpostal_setup_datadir(char *datadir) {
+    if (datadir == nullptr) return libpostal_setup();
+    State &s = state();
+    s.counters.setup++;
+    s.setup_named = true;
+    s.setup_directory = datadir;
+    bool found = true;
+    for (const DataFile &file : base_files) found = found && readable(s.setup_directory, file);
+    s.library_up = s.setup_succeeds && found;
+    return s.library_up;
 }
 
 bool libpostal_setup_language_classifier(void) {
     State &s = state();
     s.counters.classifier_setup++;
     if (!s.library_up) s.counters.calls_while_down++;
+    s.classifier_named = false;
+    s.classifier_directory.clear();
+    s.classifier_loaded = s.classifier_succeeds;
+    s.classifier_up = s.classifier_succeeds;
+    return s.classifier_succeeds;
+}
+
+// Like libpostal's, reports success when the model file is missing: the
+// library then runs without a classifier (double_classifier_loaded says so).
+bool libpostal_setup_language_classifier_datadir(char *datadir) {
+    if (datadir == nullptr) return libpostal_setup_language_classifier();
+    State &s = state();
+    s.counters.classifier_setup++;
+    if (!s.library_up) s.counters.calls_while_down++;
+    s.classifier_named = true;
+    s.classifier_directory = datadir;
+    s.classifier_loaded = s.classifier_succeeds && readable(s.classifier_directory, classifier_file);
     s.classifier_up = s.classifier_succeeds;
     return s.classifier_succeeds;
 }
@@ -296,6 +373,17 @@ DOUBLE_EXPORT bool double_library_up(void) { return state().library_up; }
 DOUBLE_EXPORT bool double_classifier_up(void) { return state().classifier_up; }
 
 DOUBLE_EXPORT void double_reset(void) { reset_results(); }
+
+// The directory the last set-up of the library or of its classifier was
+// given; null for the compiled-in one (or before any set-up).
+DOUBLE_EXPORT const char *double_setup_directory(void) {
+    return state().setup_named ? state().setup_directory.c_str() : nullptr;
+}
+DOUBLE_EXPORT const char *double_classifier_directory(void) {
+    return state().classifier_named ? state().classifier_directory.c_str() : nullptr;
+}
+DOUBLE_EXPORT bool double_classifier_loaded(void) { return state().classifier_loaded; }
+DOUBLE_EXPORT const char *double_default_dictionary_path(void) { return default_dictionary_path; }
 
 DOUBLE_EXPORT void double_set_default_options(const libpostal_normalize_options_t *options) {
     state().default_options = *options;

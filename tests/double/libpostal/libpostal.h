@@ -79,7 +79,9 @@ typedef struct libpostal_near_dupe_hash_options {
 } libpostal_near_dupe_hash_options_t;
 
 LIBPOSTAL_EXPORT bool libpostal_setup(void);
+LIBPOSTAL_EXPORT bool libpostal_setup_datadir(char *datadir);
 LIBPOSTAL_EXPORT bool libpostal_setup_language_classifier(void);
+LIBPOSTAL_EXPORT bool libpostal_setup_language_classifier_datadir(char *datadir);
 LIBPOSTAL_EXPORT void libpostal_teardown_language_classifier(void);
 LIBPOSTAL_EXPORT void libpostal_teardown(void);
 
