@@ -2,10 +2,13 @@
 
 Importing this package is cheap and needs neither libpostal's data nor its
 set-up: libpostal is loaded the first time ``expand_address`` or
-``near_dupe_hashes`` is called.
+``near_dupe_hashes`` is called, from the data directory that
+``addrnorm.datadir`` chooses (``LIBPOSTAL_DATA_DIR``, addrnorm's own, or
+libpostal's compiled-in one).
 """
 import enum
 import importlib
+import sys
 
 from . import _wordclass
 
@@ -24,15 +27,31 @@ __all__ = [
 class LibpostalLoadError(TypeError):
     """libpostal could not be set up: as a rule its data files are missing.
 
-    A ``TypeError``, as the extension modules raise it ("Error loading libpostal").
+    A ``TypeError``, as the extension modules raise it ("Error loading libpostal");
+    the message names the data directory tried, the files missing there and
+    the command that fetches them.
     """
 
 
-_LOAD_HINT = (
-    "Error loading libpostal: its set-up failed. Check that libpostal's data files are installed in "
-    "the data directory libpostal was built to read (the --datadir given to its ./configure; "
-    "'libpostal_data download all <datadir>' fetches them), and that the process can read them."
-)
+class _DataDirectoryChoice:
+    """Hands the package's choice of data directory to _expand and _kinhash
+    before each import that sets libpostal up, however it is imported (the
+    package's functions, ``import addrnorm._expand``, ``from addrnorm import
+    _kinhash``).  It finds no module itself: the import goes on as usual."""
+
+    chooses_for_addrnorm = True
+
+    @staticmethod
+    def find_spec(name, path=None, target=None):
+        if name in ("addrnorm._expand", "addrnorm._kinhash"):
+            from addrnorm import datadir
+
+            datadir.prepare()
+        return None
+
+
+if not any(getattr(finder, "chooses_for_addrnorm", False) for finder in sys.meta_path):
+    sys.meta_path.insert(0, _DataDirectoryChoice)
 
 
 def _load(name):
@@ -41,7 +60,9 @@ def _load(name):
     except TypeError as error:
         if str(error) != "Error loading libpostal":
             raise
-        raise LibpostalLoadError(_LOAD_HINT) from error
+        from addrnorm import datadir
+
+        raise LibpostalLoadError(datadir.load_error_message()) from error
 
 
 # The extension functions, bound on first use: importing _expand or _kinhash

@@ -1,5 +1,6 @@
 """The addrnorm command: expand addresses, hash place records and group
-candidate duplicates, from files or standard input, in input order.
+candidate duplicates, from files or standard input, in input order; fetch
+libpostal's data (addrnorm data).
 
 Exit status: 0 all records done, 1 some records skipped (--skip-bad),
 2 a usage or input error.
@@ -14,7 +15,7 @@ import sys
 import tempfile
 
 import addrnorm
-from addrnorm import AddressComponent
+from addrnorm import AddressComponent, data
 from addrnorm.blocking import Clusters
 
 EXPAND_FLAGS = (
@@ -473,11 +474,15 @@ def build_parser():
     add_hash_options(dupes)
     add_common(dupes)
     dupes.set_defaults(run=command_dupes)
+
+    data.add_command(commands)
     return parser
 
 
 def main(argv=None):
     options = build_parser().parse_args(argv)
+    if options.command == "data":
+        return options.run(options)
     if options.jobs < 1:
         sys.stderr.write("addrnorm: --jobs takes a whole number of at least 1\n")
         return 2
