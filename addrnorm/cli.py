@@ -17,6 +17,7 @@ import tempfile
 import addrnorm
 from addrnorm import AddressComponent, data
 from addrnorm.blocking import Clusters
+from addrnorm.library_messages import LibraryMessages
 
 EXPAND_FLAGS = (
     "latin_ascii", "transliterate", "strip_accents", "decompose", "lowercase", "trim_string",
@@ -494,8 +495,10 @@ def main(argv=None):
     except OSError as error:
         sys.stderr.write("addrnorm: %s: %s\n" % (options.output, error.strerror))
         return 2
+    messages = LibraryMessages()
     try:
-        return options.run(options, out)
+        with messages:
+            return options.run(options, out)
     except InputError as error:
         sys.stderr.write("addrnorm: %s\n" % error)
         return 2
@@ -505,6 +508,8 @@ def main(argv=None):
     except KeyboardInterrupt:
         return 130
     finally:
+        for line in messages.summary():
+            sys.stderr.write(line + "\n")
         try:
             out.flush()
         except BrokenPipeError:

@@ -20,6 +20,13 @@ _CONTROL = re.compile(r"\x1b\[[0-9;?]*[A-Za-z]")
 SHOWN = 3
 
 
+def _on_descriptor_2(stream):
+    try:
+        return stream.fileno() == 2
+    except (AttributeError, OSError, ValueError):
+        return False
+
+
 class LibraryMessages:
     """Context manager: diverts descriptor 2 while the body runs; ``summary()``
     afterwards gives the lines to print (none when libpostal said nothing)."""
@@ -35,9 +42,12 @@ class LibraryMessages:
         self._file = tempfile.TemporaryFile()
         self._saved = os.dup(2)
         self._stderr = sys.stderr
-        # Python's own writes keep going to where standard error went.
-        sys.stderr = os.fdopen(os.dup(self._saved), "w", encoding=getattr(self._stderr, "encoding", None) or "utf-8",
-                               errors="backslashreplace", buffering=1)
+        # Python's own writes keep going to where standard error went; a
+        # sys.stderr that is not descriptor 2 (replaced by a caller) is not
+        # touched by the diversion at all.
+        if _on_descriptor_2(sys.stderr):
+            sys.stderr = os.fdopen(os.dup(self._saved), "w", encoding=getattr(self._stderr, "encoding", None) or "utf-8",
+                                   errors="backslashreplace", buffering=1)
         os.dup2(self._file.fileno(), 2)
         return self
 
@@ -46,7 +56,8 @@ class LibraryMessages:
         try:
             diverted.flush()
         finally:
-            diverted.close()
+            if diverted is not self._stderr:
+                diverted.close()
             os.dup2(self._saved, 2)
             os.close(self._saved)
         self._file.seek(0)
