@@ -202,7 +202,9 @@ def wheel(session):
                     env=env, external=True)
 
 
-@nox.session(python=NEWEST, venv_backend="venv")
+# valgrind 3.19 reports the newest interpreters' own integer code as using
+# uninitialised values; 3.9 (a required target) runs clean under it.
+@nox.session(python=[v for v in ("3.9",) if v in INTERPRETERS] or NEWEST, venv_backend="venv")
 def real(session):
     """The real libpostal, bundled, with its released data: the suite, memcheck, the fuzzer, the benchmark."""
     build = build_dir(session) + "-real"

@@ -2,6 +2,8 @@
 // given as parallel sequences of labels and values.
 #include <libpostal/libpostal.h>
 
+#include <cmath>
+
 #include "../core/flags.hpp"
 #include "../core/library.hpp"
 #include "../core/lifecycle.hpp"
@@ -50,6 +52,24 @@ const HashFlag hash_flags[] = {
 };
 constexpr size_t flag_count = sizeof hash_flags / sizeof hash_flags[0];
 static_assert(flag_count == 10, "ten boolean keywords");
+
+// libpostal's geohash brings a longitude into [-180, 180) by adding or
+// subtracting 360 in a loop, which never ends for an infinite longitude and
+// takes hours for one of 1e15.  The same wrap done at once (fmod is exact, as
+// each step of the loop is) gives the very cell the loop would; an infinite
+// longitude has none and is refused.  NaN passes: the loop ends at once on it.
+bool wrap_longitude(double *longitude) {
+    if (std::isnan(*longitude) || (*longitude >= -180.0 && *longitude < 180.0)) return true;
+    if (std::isinf(*longitude)) {
+        PyErr_SetString(PyExc_ValueError, "longitude must be finite when with_latlon is set");
+        return false;
+    }
+    double wrapped = std::fmod(*longitude, 360.0);
+    if (wrapped < -180.0) wrapped += 360.0;
+    if (wrapped >= 180.0) wrapped -= 360.0;
+    *longitude = wrapped;
+    return true;
+}
 
 PyObject *near_dupe_hashes(PyObject *, PyObject *args, PyObject *kwargs) {
     libpostal_near_dupe_hash_options_t options = libpostal_get_near_dupe_hash_default_options();
@@ -102,6 +122,7 @@ PyObject *near_dupe_hashes(PyObject *, PyObject *args, PyObject *kwargs) {
     // A record with no fields has nothing to hash: the library yields no
     // result for it, so the answer is the same without asking it.
     if (label_array.count == 0) Py_RETURN_NONE;
+    if (options.with_latlon && !wrap_longitude(&options.longitude)) return nullptr;
 
     size_t hash_count = 0;
     char **hashes = codes.count > 0

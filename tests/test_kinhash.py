@@ -194,3 +194,24 @@ def test_module_namespace():
     assert not hasattr(_kinhash, "Error")
     assert near_dupe_hashes.__doc__ == "near_dupe_hashes(labels, values, **kw)"
     assert [name for name in vars(_kinhash) if not name.startswith("__")] == ["near_dupe_hashes"]
+
+
+@pytest.mark.parametrize("longitude, expected", [
+    (179.5, 179.5), (-180.0, -180.0), (180.0, -180.0), (540.25, -179.75), (-190.0, 170.0),
+    (1e15, 1e15 % 360.0 - 360.0), (float("nan"), None),
+])
+def test_with_latlon_a_longitude_is_wrapped_into_range_at_once(double, longitude, expected):
+    near_dupe_hashes(["city"], ["x"], with_latlon=1, latitude=1.0, longitude=longitude)
+    received = sent(double)["longitude"]
+    assert received != received if expected is None else received == expected
+
+
+@pytest.mark.parametrize("longitude", [float("inf"), float("-inf")])
+def test_with_latlon_an_infinite_longitude_is_refused_before_libpostal(double, longitude):
+    calls = double.counters()["calls"]
+    with pytest.raises(ValueError, match="^longitude must be finite when with_latlon is set$"):
+        near_dupe_hashes(["city"], ["x"], with_latlon=1, longitude=longitude)
+    assert double.counters()["calls"] == calls
+    # Without with_latlon libpostal never reads it: it passes unchanged.
+    near_dupe_hashes(["city"], ["x"], longitude=longitude)
+    assert sent(double)["longitude"] == longitude

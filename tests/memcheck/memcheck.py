@@ -7,6 +7,7 @@ modules, the libpostal double or the allocation shim: the interpreter's own
 blocks left at exit are not ours to judge.
 
     python memcheck.py --out DIR -- PYTHON -m pytest TESTS...
+    python memcheck.py --out DIR --suppressions ../real/libpostal.supp -- PYTHON ../real/memcheck_workload.py
 """
 import argparse
 import glob
@@ -66,6 +67,8 @@ def findings(path):
 def main(argv):
     parser = argparse.ArgumentParser()
     parser.add_argument("--out", required=True, help="folder for valgrind's reports")
+    parser.add_argument("--suppressions", action="append", default=[],
+                        help="a further suppressions file (the real libpostal's own), beside python.supp")
     parser.add_argument("command", nargs=argparse.REMAINDER)
     options = parser.parse_args(argv)
     command = options.command[1:] if options.command[:1] == ["--"] else options.command
@@ -76,6 +79,7 @@ def main(argv):
         "valgrind", "--tool=memcheck", "--leak-check=full", "--show-leak-kinds=definite,indirect",
         "--trace-children=yes", "--trace-children-skip=*/nm,*/readelf,*/cmake", "--child-silent-after-fork=yes",
         "--suppressions=" + os.path.join(HERE, "python.supp"), "--num-callers=30",
+    ] + ["--suppressions=" + os.path.abspath(path) for path in options.suppressions] + [
         "--xml=yes", "--xml-file=" + os.path.join(options.out, "memcheck.%p.xml"),
     ]
     status = subprocess.call(valgrind + command, env=env)

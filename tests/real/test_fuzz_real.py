@@ -1,0 +1,14 @@
+"""The fuzzer against the real libpostal, at the budget CI gives it
+(ADDRNORM_REAL_FUZZ_CASES, 20000 by default); its summary is printed."""
+import os
+
+import fuzz_real
+
+
+def test_the_fuzzer_finds_nothing_on_the_real_library(capsys, report):
+    cases = int(os.environ.get("ADDRNORM_REAL_FUZZ_CASES", "20000"))
+    status = fuzz_real.main(["--cases", str(cases), "--seed", "1"])
+    summary = capsys.readouterr().out
+    report(summary)
+    assert status == 0, summary
+    assert "fuzz (real libpostal): %d cases" % cases in summary, summary
