@@ -1,18 +1,14 @@
 """The addrnorm command, on the test double (which echoes an address as its
 one expansion and a record's fields as its keys, "label|value")."""
-import fcntl
 import json
-import os
-import pty
-import struct
 import subprocess
 import sys
-import termios
 
 import pytest
 
 from addrnorm import cli
 from heap import UNDER_VALGRIND
+from terminal import run_on_a_terminal
 
 # Under valgrind every interpreter is many times slower: fewer lines.
 MANY = 300 if UNDER_VALGRIND else 3000
@@ -203,22 +199,7 @@ def test_progress_only_on_a_terminal(tmp_path):
     path = write(tmp_path, "a.txt", "Main St\n" * 50)
     quiet = command("expand", "-i", path)
     assert quiet.returncode == 0 and quiet.stderr == ""
-    master, slave = pty.openpty()
-    # A terminal of 24 rows and 80 columns, as a real one reports.
-    fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))
     with open(str(tmp_path / "out"), "w") as out:
-        process = subprocess.run([sys.executable, "-m", "addrnorm", "expand", "-i", path], stdout=out,
-                                 stderr=slave)
-    os.close(slave)
-    shown = b""
-    try:
-        while True:
-            chunk = os.read(master, 4096)
-            if not chunk:
-                break
-            shown += chunk
-    except OSError:
-        pass
-    os.close(master)
+        process, shown = run_on_a_terminal(["expand", "-i", path], stdout=out)
     assert process.returncode == 0
     assert b"addrnorm" in shown and b"records=50" in shown and b"100%" in shown

@@ -2,20 +2,17 @@
 from a loopback server, a file:// URL or a directory.  Every failure must
 leave the data already installed as it was, with nothing left beside it."""
 import errno
-import fcntl
 import os
-import pty
 import signal
 import socket
-import struct
 import subprocess
 import sys
-import termios
 
 import pytest
 
 from addrnorm import archive, cli
 from heap import UNDER_VALGRIND
+from terminal import run_on_a_terminal
 from tqdm import tqdm
 
 from data_archives import (BASE, CLASSIFIER, SIGNATURES, Server, archive as make_archive, data_files, lay_out, release,
@@ -237,21 +234,7 @@ def test_progress_with_sizes_on_a_terminal_into_the_own_directory(tmp_path, good
     source = lay_out(str(tmp_path / "mirror"), good)
     env = dict(os.environ, XDG_DATA_HOME=str(tmp_path / "xdg"))
     env.pop("LIBPOSTAL_DATA_DIR", None)
-    master, slave = pty.openpty()
-    fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 100, 0, 0))
-    process = subprocess.run([sys.executable, "-m", "addrnorm", "data", "download", "--from", source], env=env,
-                             stdout=subprocess.PIPE, stderr=slave, timeout=600)
-    os.close(slave)
-    shown = b""
-    try:
-        while True:
-            chunk = os.read(master, 4096)
-            if not chunk:
-                break
-            shown += chunk
-    except OSError:
-        pass
-    os.close(master)
+    process, shown = run_on_a_terminal(["data", "download", "--from", source], columns=100, env=env)
     assert process.returncode == 0, shown
     assert b"libpostal_data.tar.gz: 100%" in shown and b"language_classifier.tar.gz: 100%" in shown, shown
     for name in (BASE, CLASSIFIER):

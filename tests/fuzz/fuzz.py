@@ -28,6 +28,21 @@ sys.path[:0] = [HERE, os.path.dirname(HERE)]
 ALLOWED = ("TypeError", "UnicodeEncodeError", "UnicodeDecodeError", "OverflowError", "ValueError", "FuzzError")
 
 
+def outcome_of(function, args, kwargs):
+    """What a call ended in: a list of str, None, an allowed exception's name,
+    or what was unexpected about it."""
+    try:
+        result = function(*args, **kwargs)
+    except Exception as error:
+        name = type(error).__name__
+        return name if name in ALLOWED else "unexpected %s: %s" % (name, error)
+    if result is None:
+        return "None"
+    if type(result) is list and all(type(item) is str for item in result):
+        return "list"
+    return "unexpected result %r" % (result,)
+
+
 def shared(value):
     if value is None or type(value) in (bool, int, float):
         return True
@@ -46,18 +61,6 @@ def run_batch(seed, cases):
     double = Double()
     functions = [(expand_address, corpus.EXPAND_KEYWORDS), (near_dupe_hashes, corpus.HASH_KEYWORDS)]
     calls, outcomes, problems = [], {}, []
-
-    def outcome_of(function, args, kwargs):
-        try:
-            result = function(*args, **kwargs)
-        except Exception as error:
-            name = type(error).__name__
-            return name if name in ALLOWED else "unexpected %s: %s" % (name, error)
-        if result is None:
-            return "None"
-        if type(result) is list and all(type(item) is str for item in result):
-            return "list"
-        return "unexpected result %r" % (result,)
 
     @with_seed(seed)
     @settings(max_examples=cases, database=None, deadline=None, derandomize=False,

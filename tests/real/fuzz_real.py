@@ -46,7 +46,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 TESTS = os.path.dirname(HERE)
 sys.path[:0] = [HERE, TESTS, os.path.join(TESTS, "fuzz")]
 
-from fuzz import ALLOWED, shared  # noqa: E402
+from fuzz import outcome_of, shared  # noqa: E402
 from fuzz_calls import known_crash, real_call  # noqa: E402
 
 CALL_LIMIT = 60  # seconds for one call; the slowest seen take a fraction of one
@@ -65,18 +65,6 @@ def run_batch(seed, cases, last_call_path, avoid_known_faults=True):
     calls, outcomes, problems, noisy, examples = [], {}, [], [], {}
     slowest, spent = [0.0, None], [0.0, time.perf_counter()]  # in calls; since the start
     last_call = os.open(last_call_path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC)
-
-    def outcome_of(function, args, kwargs):
-        try:
-            result = function(*args, **kwargs)
-        except Exception as error:
-            name = type(error).__name__
-            return name if name in ALLOWED else "unexpected %s: %s" % (name, error)
-        if result is None:
-            return "None"
-        if type(result) is list and all(type(item) is str for item in result):
-            return "list"
-        return "unexpected result %r" % (result,)
 
     def one_call(which, args, kwargs):
         function = functions[which][0]
