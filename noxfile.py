@@ -212,6 +212,15 @@ def real(session):
                         "-DADDRNORM_REAL_TESTS=ON", "-DADDRNORM_LIBPOSTAL_DATA=" + REAL_DATA, build=build, double=False)
     data = real_data(session, build)
     session.run("ctest", "--test-dir", build, "--output-on-failure", "-V", "-L", "real", *session.posargs)
+    # The Spark and Dask examples on the real library: each worker process
+    # sets libpostal up from the same data.
+    session.install("pyspark", "dask")
+    python = os.path.join(session.virtualenv.location, "bin", "python")
+    with session.chdir(build):
+        session.run("python", "-m", "pytest", os.path.join(ROOT, "tests", "engines"), "-p", "no:cacheprovider",
+                    "-q", "-rfEs", "--junitxml=" + os.path.join(build, "real-engines.xml"),
+                    env={"PYTHONPATH": os.pathsep.join([build, os.path.join(ROOT, "tests")]), "PYSPARK_PYTHON": python,
+                         "PYSPARK_DRIVER_PYTHON": python, "LIBPOSTAL_DATA_DIR": data})
     with session.chdir(build):
         session.run("python", os.path.join(ROOT, "bench", "run.py"), "--real", "--quick",
                     env={"PYTHONPATH": build, "LIBPOSTAL_DATA_DIR": data})
