@@ -1,5 +1,20 @@
 // addrnorm._expand: every normalized form of an address, and the address
 // component bits that make up expand_address's address_components mask.
+//
+// Publishes expand_address(address, languages=None, address_components=...,
+// <seventeen flags>..., root=0) and the fifteen ADDRESS_* constants; importing
+// it sets libpostal up (one share of the process's set-up, see library.hpp).
+// Deliberate, and fixed for callers:
+// - argument errors name "pyexpand", the name behind the format string's
+//   colon, not expand_address;
+// - a failed set-up raises TypeError "Error loading libpostal", not
+//   ImportError, so the import fails with that TypeError;
+// - bytes pass the parser's type check for the address and are then refused
+//   ("Parameter could not be converted to unicode"); only str is taken;
+// - a str as languages is a sequence of one-character codes; anything that
+//   is not a sequence is ignored;
+// - the module's exception class lives only in the module state: there is
+//   no Error attribute, and no function raises it.
 #include <libpostal/libpostal.h>
 
 #include "../core/flags.hpp"

@@ -1,5 +1,19 @@
 // addrnorm._kinhash: libpostal's near-duplicate hash keys for a place record
 // given as parallel sequences of labels and values.
+//
+// Publishes near_dupe_hashes(labels, values, languages=None, <thirteen
+// options>...); importing it sets libpostal up (one share of the process's
+// set-up, see library.hpp).  Deliberate, and fixed for callers:
+// - argument errors name "near_dupe", the name behind the format string's
+//   colon, not near_dupe_hashes;
+// - a failed set-up raises TypeError "Error loading libpostal", not
+//   ImportError;
+// - the checks run in a fixed order (sequences, equal length before any
+//   element is looked at, languages, labels, values) and stop at the first;
+// - a record with no fields is None without asking libpostal;
+// - with with_latlon on, a far longitude is wrapped and an infinite one
+//   refused, because libpostal's own wrap loops;
+// - the module's exception class lives only in the module state.
 #include <libpostal/libpostal.h>
 
 #include <cmath>

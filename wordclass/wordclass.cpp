@@ -1,5 +1,9 @@
 // addrnorm._wordclass: libpostal's token type codes under their names.  Needs
 // only the interpreter: it neither links nor starts libpostal.
+//
+// Publishes the 43 TOKEN_TYPE_* integer constants and no function.  Its
+// exception class, like the other modules', lives only in the module state:
+// there is no Error attribute.
 #include "../core/lifecycle.hpp"
 #include "../core/owned.hpp"
 
