@@ -66,7 +66,7 @@ PyObject *find_share() {
     }
     auto *share = static_cast<LibraryShare *>(PyMem_RawCalloc(1, sizeof(LibraryShare)));
     if (share == nullptr) return PyErr_NoMemory();
-    PyRef made(PyCapsule_New(share, share_name, free_share));
+    PyRef made = PyRef::made(PyCapsule_New(share, share_name, free_share));
     if (!made) {
         PyMem_RawFree(share);
         return nullptr;
@@ -110,7 +110,7 @@ bool set_up(char *directory) {
 }  // namespace
 
 bool acquire_library(PyObject *module) {
-    PyRef capsule(find_share());
+    PyRef capsule = PyRef::made(find_share());
     if (!capsule) return false;
     LibraryShare *share = share_of(capsule.get());
     if (share->holders == 0) {
@@ -137,8 +137,7 @@ bool acquire_library(PyObject *module) {
 
 void release_library(PyObject *module) {
     ModuleState *state = module_state(module);
-    PyRef capsule(state->library_share);
-    state->library_share = nullptr;
+    PyRef capsule = PyRef::taken_from(state->library_share);
     if (!capsule) return;
     LibraryShare *share = share_of(capsule.get());
     if (share == nullptr) {

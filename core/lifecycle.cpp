@@ -9,7 +9,7 @@ static_assert(PYTHON_API_VERSION == 1013, "modules are created with interpreter 
 ModuleState *module_state(PyObject *module) { return static_cast<ModuleState *>(PyModule_GetState(module)); }
 
 PyObject *create_module(PyModuleDef *definition, const char *error_name) {
-    PyRef module(PyModule_Create2(definition, PYTHON_API_VERSION));
+    PyRef module = PyRef::made(PyModule_Create2(definition, PYTHON_API_VERSION));
     if (!module) return nullptr;
     ModuleState *state = module_state(module.get());
     state->error = PyErr_NewException(error_name, nullptr, nullptr);

@@ -1,6 +1,11 @@
 // Owners for what a module function must release: each holds one thing and
 // releases it exactly once, on whichever path the function leaves by, so no
 // function needs a cleanup ladder.  Nothing here throws.
+//
+// An owner is made in one of two ways, and the call site says which:
+// Owned::made(p) wraps what a call has just made (a new reference, a new heap
+// block); Owned::taken_from(slot) takes over what a slot held, leaving the
+// slot empty, so that the slot and the owner never both release it.
 #ifndef ADDRNORM_CORE_OWNED_HPP
 #define ADDRNORM_CORE_OWNED_HPP
 
@@ -12,53 +17,53 @@
 
 namespace addrnorm {
 
-// A new (owned) Python reference.
-class PyRef {
+template <typename T, void (*Release)(T *)>
+class Owned {
 public:
-    explicit PyRef(PyObject *object = nullptr) : object_(object) {}
-    ~PyRef() { Py_XDECREF(object_); }
-    PyRef(const PyRef &) = delete;
-    PyRef &operator=(const PyRef &) = delete;
-
-    PyObject *get() const { return object_; }
-    explicit operator bool() const { return object_ != nullptr; }
-    // Hands the reference on (to the caller, a list, a module).
-    PyObject *release() {
-        PyObject *object = object_;
-        object_ = nullptr;
-        return object;
+    static Owned made(T *thing) { return Owned(thing); }
+    static Owned taken_from(T *&slot) {
+        T *thing = slot;
+        slot = nullptr;
+        return Owned(thing);
     }
 
-private:
-    PyObject *object_;
-};
+    Owned() = default;
+    ~Owned() { reset(); }
+    Owned(const Owned &) = delete;
+    Owned &operator=(const Owned &) = delete;
 
-// A NUL-terminated string on the C runtime heap, freed with free().
-class HeapString {
-public:
-    explicit HeapString(char *text = nullptr) : text_(text) {}
-    ~HeapString() { free(text_); }
-    HeapString(const HeapString &) = delete;
-    HeapString &operator=(const HeapString &) = delete;
-
-    char *get() const { return text_; }
-    explicit operator bool() const { return text_ != nullptr; }
+    T *get() const { return thing_; }
+    explicit operator bool() const { return thing_ != nullptr; }
     void reset() {
-        free(text_);
-        text_ = nullptr;
+        if (thing_ != nullptr) Release(thing_);
+        thing_ = nullptr;
     }
-    // Hands the string on to a new owner.
-    char *release() {
-        char *text = text_;
-        text_ = nullptr;
-        return text;
+    // Hands the thing on (to the caller, a list, a module, an array).
+    T *release() {
+        T *thing = thing_;
+        thing_ = nullptr;
+        return thing;
     }
 
 private:
-    char *text_;
+    explicit Owned(T *thing) : thing_(thing) {}
+    T *thing_ = nullptr;
 };
 
-void destroy_utf8_array(char **array, size_t count);
+inline void drop_reference(PyObject *object) { Py_DECREF(object); }
+inline void free_heap_string(char *text) { free(text); }
+
+// A Python reference.
+using PyRef = Owned<PyObject, drop_reference>;
+// A NUL-terminated string on the C runtime heap, freed with free().
+using HeapString = Owned<char, free_heap_string>;
+
+// Frees count heap strings, then the array that holds them.
+inline void destroy_utf8_array(char **array, size_t count) {
+    if (array == nullptr) return;
+    for (size_t i = 0; i < count; i++) free(array[i]);
+    free(array);
+}
 
 // An array of count NUL-terminated UTF-8 strings on the C runtime heap: the
 // strings are freed first, then the array.  No array with count 0 stands for
@@ -67,26 +72,30 @@ void destroy_utf8_array(char **array, size_t count);
 class Utf8Array {
 public:
     Utf8Array() = default;
-    Utf8Array(char **items, size_t count) : items(items), count(count) {}
-    ~Utf8Array() { destroy_utf8_array(items, count); }
+    // Takes over an array that a call has just made.
+    Utf8Array(char **items, size_t count) : items_(items), count_(items != nullptr ? count : 0) {}
+    ~Utf8Array() { reset(); }
     Utf8Array(const Utf8Array &) = delete;
     Utf8Array &operator=(const Utf8Array &) = delete;
 
-    void reset() {
-        destroy_utf8_array(items, count);
-        items = nullptr;
-        count = 0;
+    char **items() const { return items_; }
+    size_t count() const { return count_; }
+    void reset(char **items = nullptr, size_t count = 0) {
+        destroy_utf8_array(items_, count_);
+        items_ = items;
+        count_ = items != nullptr ? count : 0;
     }
-    // Hands the array on to a new owner.
+    // Hands the array on to a new owner, who knows its count.
     char **release() {
-        char **array = items;
-        items = nullptr;
-        count = 0;
-        return array;
+        char **items = items_;
+        items_ = nullptr;
+        count_ = 0;
+        return items;
     }
 
-    char **items = nullptr;
-    size_t count = 0;
+private:
+    char **items_ = nullptr;
+    size_t count_ = 0;
 };
 
 }  // namespace addrnorm

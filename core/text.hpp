@@ -18,14 +18,10 @@ namespace addrnorm {
 // heap is exhausted).
 char *to_utf8_copy(PyObject *object);
 
-// A sequence of str to an owned array.  A positive max_length admits only
-// strings shorter than that many bytes.  Returns null with *count set to 0
-// and no exception for an empty sequence; null with no exception and *count
-// untouched for an object that is not a sequence; null with an exception set
-// on every failure.
-char **sequence_to_utf8_array(PyObject *object, Py_ssize_t max_length, size_t *count);
-
-// The same conversion into an owner.  False only when an exception is set.
+// A sequence of str into an owned array.  A positive max_length admits only
+// strings shorter than that many bytes.  An empty sequence, and an object that
+// is not a sequence, leave the owner empty without an exception.  False only
+// when an exception is set.
 bool sequence_to_utf8_array(PyObject *object, Py_ssize_t max_length, Utf8Array &out);
 
 // count UTF-8 strings to a new list of str, strictly decoded.  The array is

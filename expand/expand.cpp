@@ -120,7 +120,7 @@ PyObject *expand_address(PyObject *, PyObject *args, PyObject *kwargs) {
     PyObject *languages = Py_None;
     unsigned short components = options.address_components;
     unsigned int flags[flag_count];
-    for (size_t i = 0; i < flag_count; i++) flags[i] = flag_byte(options.*expand_flags[i]) != 0;
+    load_flags(options, expand_flags, flags);
     unsigned int root = 0;
 
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, expand_format, const_cast<char **>(expand_keywords), &address,
@@ -130,9 +130,9 @@ PyObject *expand_address(PyObject *, PyObject *args, PyObject *kwargs) {
         return nullptr;
 
     options.address_components = components;
-    for (size_t i = 0; i < flag_count; i++) options.*expand_flags[i] = flags[i] != 0;
+    store_flags(options, expand_flags, flags);
 
-    HeapString text(to_utf8_copy(address));
+    HeapString text = HeapString::made(to_utf8_copy(address));
     if (!text) return nullptr;
 
     // Anything that is not a sequence, and an empty one, leaves the default
@@ -140,9 +140,9 @@ PyObject *expand_address(PyObject *, PyObject *args, PyObject *kwargs) {
     Utf8Array codes;
     if (PySequence_Check(languages)) {
         if (!sequence_to_utf8_array(languages, 4, codes)) return nullptr;
-        if (codes.items != nullptr) {
-            options.languages = codes.items;
-            options.num_languages = codes.count;
+        if (codes.items() != nullptr) {
+            options.languages = codes.items();
+            options.num_languages = codes.count();
         }
     }
 
@@ -177,7 +177,7 @@ PyModuleDef expand_module = {
 }  // namespace
 
 ADDRNORM_MODULE_INIT PyInit__expand(void) {
-    PyRef module(create_module(&expand_module, "_expand.Error"));
+    PyRef module = PyRef::made(create_module(&expand_module, "_expand.Error"));
     if (!module || !acquire_library(module.get())) return nullptr;
     if (!add_int_constants(module.get(), address_components)) {
         release_library(module.get());

@@ -92,7 +92,7 @@ PyObject *near_dupe_hashes(PyObject *, PyObject *args, PyObject *kwargs) {
     PyObject *values = nullptr;
     PyObject *languages = Py_None;
     unsigned int flags[flag_count];
-    for (size_t i = 0; i < flag_count; i++) flags[i] = flag_byte(options.*hash_flags[i]) != 0;
+    load_flags(options, hash_flags, flags);
     double latitude = options.latitude;
     double longitude = options.longitude;
     unsigned int geohash_precision = options.geohash_precision;
@@ -116,7 +116,7 @@ PyObject *near_dupe_hashes(PyObject *, PyObject *args, PyObject *kwargs) {
         return nullptr;
     }
 
-    for (size_t i = 0; i < flag_count; i++) options.*hash_flags[i] = flags[i] != 0;
+    store_flags(options, hash_flags, flags);
     options.latitude = latitude;
     options.longitude = longitude;
     options.geohash_precision = geohash_precision;
@@ -129,26 +129,26 @@ PyObject *near_dupe_hashes(PyObject *, PyObject *args, PyObject *kwargs) {
     if (!sequence_to_utf8_array(values, -1, value_array)) return nullptr;
     // The library is told one count for both arrays; a sequence whose length
     // changed since it was measured must not make them differ.
-    if (label_array.count != value_array.count) {
+    if (label_array.count() != value_array.count()) {
         PyErr_SetString(PyExc_TypeError, "Input labels and values arrays must be of equal length");
         return nullptr;
     }
     // A record with no fields has nothing to hash: the library yields no
     // result for it, so the answer is the same without asking it.
-    if (label_array.count == 0) Py_RETURN_NONE;
+    if (label_array.count() == 0) Py_RETURN_NONE;
     if (options.with_latlon && !wrap_longitude(&options.longitude)) return nullptr;
 
     size_t hash_count = 0;
-    char **hashes = codes.count > 0
-                        ? libpostal_near_dupe_hashes_languages(label_array.count, label_array.items, value_array.items,
-                                                               options, codes.count, codes.items, &hash_count)
-                        : libpostal_near_dupe_hashes(label_array.count, label_array.items, value_array.items,
+    char **hashes = codes.count() > 0
+                        ? libpostal_near_dupe_hashes_languages(label_array.count(), label_array.items(), value_array.items(),
+                                                               options, codes.count(), codes.items(), &hash_count)
+                        : libpostal_near_dupe_hashes(label_array.count(), label_array.items(), value_array.items(),
                                                      options, &hash_count);
     if (hashes == nullptr) Py_RETURN_NONE;
     // The keys and their array are ours, freed like any Utf8Array before the
     // values, labels and codes that were sent.
     Utf8Array keys(hashes, hash_count);
-    return utf8_array_to_list(keys.items, keys.count);
+    return utf8_array_to_list(keys.items(), keys.count());
 }
 
 PyMethodDef kinhash_methods[] = {
@@ -172,7 +172,7 @@ PyModuleDef kinhash_module = {
 }  // namespace
 
 ADDRNORM_MODULE_INIT PyInit__kinhash(void) {
-    PyRef module(create_module(&kinhash_module, "_kinhash.Error"));
+    PyRef module = PyRef::made(create_module(&kinhash_module, "_kinhash.Error"));
     if (!module || !acquire_library(module.get())) return nullptr;
     return module.release();
 }

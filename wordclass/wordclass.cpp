@@ -76,7 +76,7 @@ PyModuleDef wordclass_module = {
 }  // namespace
 
 ADDRNORM_MODULE_INIT PyInit__wordclass(void) {
-    PyRef module(create_module(&wordclass_module, "_wordclass.Error"));
+    PyRef module = PyRef::made(create_module(&wordclass_module, "_wordclass.Error"));
     if (!module || !add_int_constants(module.get(), token_types)) return nullptr;
     return module.release();
 }
