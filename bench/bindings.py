@@ -7,6 +7,7 @@ import statistics
 import time
 from ctypes import POINTER, byref, c_bool, c_char_p, c_double, c_int, c_size_t, c_uint16, c_uint32, c_void_p
 
+from addrnorm.options import EXPAND_FLAGS, HASH_KEYWORDS
 from workload import ADDRESSES, RECORDS
 
 # ctypes binding: what a user would write without a compiled binding.
@@ -30,6 +31,20 @@ class HashOptions(ctypes.Structure):
         "with_postal_code", "with_latlon")] + [("latitude", c_double), ("longitude", c_double),
                                                ("geohash_precision", c_uint32)] + [
         (name, c_bool) for name in ("name_and_address_keys", "name_only_keys", "address_only_keys")]
+
+
+# The record fields the binding's keywords may set: the modules' own keywords
+# (but root, which this binding does not offer).  Setting any other name on a
+# ctypes record would only add a Python attribute, and the benchmark would
+# time a call without the option it means to.
+EXPAND_FIELDS = frozenset(("address_components",) + EXPAND_FLAGS)
+HASH_FIELDS = frozenset(HASH_KEYWORDS) - {"languages"}
+
+
+def check_fields(given, known):
+    unknown = sorted(set(given) - known)
+    if unknown:
+        raise TypeError("unknown option: %s" % ", ".join(unknown))
 
 
 def strings(texts):
@@ -58,6 +73,7 @@ class CtypesBinding:
     _strings = staticmethod(strings)
 
     def expand_address(self, address, languages=None, **flags):
+        check_fields(flags, EXPAND_FIELDS)
         options = self.lib.libpostal_get_default_options()
         for name, value in flags.items():
             setattr(options, name, value)
@@ -75,6 +91,7 @@ class CtypesBinding:
             self.lib.libpostal_expansion_array_destroy(result, n)
 
     def near_dupe_hashes(self, labels, values, languages=None, **fields):
+        check_fields(fields, HASH_FIELDS)
         options = self.lib.libpostal_get_near_dupe_hash_default_options()
         for name, value in fields.items():
             setattr(options, name, value)

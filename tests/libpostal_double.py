@@ -12,7 +12,9 @@ NORMALIZE_FLAGS = (
     "drop_english_possessives", "delete_apostrophes", "expand_numex", "roman_numerals",
 )
 
-HASH_FLAGS = (
+# The hash record's flags in the record's own order (the keyword lists are
+# addrnorm.options'; tests/test_options.py holds the two together).
+HASH_RECORD_FLAGS = (
     "with_name", "with_address", "with_unit", "with_city_or_equivalent", "with_small_containing_boundaries",
     "with_postal_code", "with_latlon", "name_and_address_keys", "name_only_keys", "address_only_keys",
 )
@@ -29,9 +31,9 @@ class NormalizeOptions(ctypes.Structure):
 
 
 class HashOptions(ctypes.Structure):
-    _fields_ = [(name, c_uint8) for name in HASH_FLAGS[:7]] + [
+    _fields_ = [(name, c_uint8) for name in HASH_RECORD_FLAGS[:7]] + [
         ("latitude", c_double), ("longitude", c_double), ("geohash_precision", c_uint32)] + [
-        (name, c_uint8) for name in HASH_FLAGS[7:]]
+        (name, c_uint8) for name in HASH_RECORD_FLAGS[7:]]
 
     def as_dict(self):
         return {name: getattr(self, name) for name, _ in self._fields_}

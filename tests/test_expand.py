@@ -1,18 +1,10 @@
 import pytest
 
 from addrnorm import _expand
+from addrnorm.options import EXPAND_FLAGS
 from libpostal_double import NORMALIZE_FLAGS
 
 expand_address = _expand.expand_address
-
-# The keyword list after address, in positional order.
-OPTION_KEYWORDS = (
-    "languages", "address_components", "latin_ascii", "transliterate", "strip_accents", "decompose", "lowercase",
-    "trim_string", "replace_word_hyphens", "delete_word_hyphens", "replace_numeric_hyphens",
-    "delete_numeric_hyphens", "split_alpha_from_numeric", "delete_final_periods", "delete_acronym_periods",
-    "drop_english_possessives", "delete_apostrophes", "expand_numex", "roman_numerals", "root",
-)
-FLAG_KEYWORDS = OPTION_KEYWORDS[2:-1]
 
 REAL_DEFAULTS = dict(
     {name: 1 for name in NORMALIZE_FLAGS},
@@ -47,7 +39,7 @@ def test_a_default_flag_byte_other_than_one_is_sent_as_one(double):
     assert sent(double)["drop_parentheticals"] == 0
 
 
-@pytest.mark.parametrize("keyword", FLAG_KEYWORDS)
+@pytest.mark.parametrize("keyword", EXPAND_FLAGS)
 @pytest.mark.parametrize("value", [0, 1])
 def test_each_flag_keyword_sets_its_own_field_only(double, keyword, value):
     defaults = double.set_default_options(**{name: 1 - value for name in NORMALIZE_FLAGS}).as_dict()
@@ -58,7 +50,7 @@ def test_each_flag_keyword_sets_its_own_field_only(double, keyword, value):
 @pytest.mark.parametrize("drop", [0, 1])
 def test_the_unnamed_flag_keeps_its_default_whatever_the_keywords(double, drop):
     double.set_default_options(drop_parentheticals=drop)
-    expand_address("x", **{keyword: 1 - drop for keyword in FLAG_KEYWORDS})
+    expand_address("x", **{keyword: 1 - drop for keyword in EXPAND_FLAGS})
     assert sent(double)["drop_parentheticals"] == drop
 
 
@@ -83,8 +75,8 @@ def test_address_components_keeps_its_low_16_bits(double, value, mask):
 
 def test_positional_arguments_follow_the_keyword_list(double):
     defaults = double.set_default_options(**{name: 0 for name in NORMALIZE_FLAGS}).as_dict()
-    for position, keyword in enumerate(FLAG_KEYWORDS):
-        args = ["x", None, 0] + [0] * len(FLAG_KEYWORDS) + [0]
+    for position, keyword in enumerate(EXPAND_FLAGS):
+        args = ["x", None, 0] + [0] * len(EXPAND_FLAGS) + [0]
         args[3 + position] = 1
         expand_address(*args)
         assert sent(double) == dict(defaults, address_components=0, **{keyword: 1}), keyword

@@ -1,16 +1,9 @@
 import pytest
 
 from addrnorm import _kinhash
-from libpostal_double import HASH_FLAGS
+from addrnorm.options import HASH_FLAGS
 
 near_dupe_hashes = _kinhash.near_dupe_hashes
-
-# The keyword list after labels and values, in positional order.
-OPTION_KEYWORDS = (
-    "languages", "with_name", "with_address", "with_unit", "with_city_or_equivalent",
-    "with_small_containing_boundaries", "with_postal_code", "with_latlon", "latitude", "longitude",
-    "geohash_precision", "name_and_address_keys", "name_only_keys", "address_only_keys",
-)
 
 REAL_DEFAULTS = dict(
     with_name=1, with_address=1, with_unit=0, with_city_or_equivalent=1, with_small_containing_boundaries=1,

@@ -2,6 +2,8 @@
 a batch job may hand the functions, and argument lists built from them."""
 from hypothesis import strategies as st
 
+from addrnorm import options
+
 
 class FuzzError(Exception):
     """Raised by the corpus's own objects; a call may let it through."""
@@ -88,17 +90,9 @@ def containers(children):
 awkward = st.recursive(leaves, containers, max_leaves=8)
 code_lists = st.one_of(st.lists(texts, max_size=4), st.lists(texts, max_size=4).map(tuple), awkward)
 
-EXPAND_KEYWORDS = (
-    "address", "languages", "address_components", "latin_ascii", "transliterate", "strip_accents", "decompose",
-    "lowercase", "trim_string", "replace_word_hyphens", "delete_word_hyphens", "replace_numeric_hyphens",
-    "delete_numeric_hyphens", "split_alpha_from_numeric", "delete_final_periods", "delete_acronym_periods",
-    "drop_english_possessives", "delete_apostrophes", "expand_numex", "roman_numerals", "root",
-)
-HASH_KEYWORDS = (
-    "labels", "values", "languages", "with_name", "with_address", "with_unit", "with_city_or_equivalent",
-    "with_small_containing_boundaries", "with_postal_code", "with_latlon", "latitude", "longitude",
-    "geohash_precision", "name_and_address_keys", "name_only_keys", "address_only_keys",
-)
+# Every parameter, the leading ones included.
+EXPAND_KEYWORDS = ("address",) + options.EXPAND_KEYWORDS
+HASH_KEYWORDS = ("labels", "values") + options.HASH_KEYWORDS
 STRANGERS = ("text", "language", "label", "bogus", "")
 
 

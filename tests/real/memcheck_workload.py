@@ -15,19 +15,12 @@ sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 import addrnorm  # noqa: E402
 from addrnorm import _expand, _kinhash  # noqa: E402
+from addrnorm.options import EXPAND_FLAGS, HASH_FLAGS  # noqa: E402
 from awkward import Failing, GrowingLength, LyingLength, LyingList  # noqa: E402
 
 expand, hashes = _expand.expand_address, _kinhash.near_dupe_hashes
 calls = [0]
 
-EXPAND_FLAGS = (
-    "latin_ascii", "transliterate", "strip_accents", "decompose", "lowercase", "trim_string", "replace_word_hyphens",
-    "delete_word_hyphens", "replace_numeric_hyphens", "delete_numeric_hyphens", "split_alpha_from_numeric",
-    "delete_final_periods", "delete_acronym_periods", "drop_english_possessives", "delete_apostrophes", "expand_numex",
-    "roman_numerals")
-HASH_FLAGS = (
-    "with_name", "with_address", "with_unit", "with_city_or_equivalent", "with_small_containing_boundaries",
-    "with_postal_code", "with_latlon", "name_and_address_keys", "name_only_keys", "address_only_keys")
 LABELS = ["house", "road", "house_number", "unit", "postcode", "city"]
 VALUES = ["Whole Foods", "Franklin Ave", "781", "Apt 2", "11216", "Brooklyn"]
 

@@ -12,6 +12,7 @@ import pytest
 
 import addrnorm
 from addrnorm import AddressComponent as C
+from addrnorm.options import EXPAND_FLAGS
 
 STREET = C.STREET | C.ANY
 HOUSE_NUMBER = C.HOUSE_NUMBER | C.ANY
@@ -23,11 +24,7 @@ EN = ["en"]
 # The C test's all-options-off case switches off every normalize flag; the
 # binding has no keyword for drop_parentheticals, which keeps its default (on):
 # the input has no parentheses, so that flag cannot change its expansions.
-ALL_OFF = dict.fromkeys((
-    "latin_ascii", "transliterate", "strip_accents", "decompose", "lowercase", "trim_string",
-    "replace_word_hyphens", "delete_word_hyphens", "replace_numeric_hyphens", "delete_numeric_hyphens",
-    "split_alpha_from_numeric", "delete_final_periods", "delete_acronym_periods", "drop_english_possessives",
-    "delete_apostrophes", "expand_numex", "roman_numerals"), 0)
+ALL_OFF = dict.fromkeys(EXPAND_FLAGS, 0)
 
 # (C test, input, expected, components, languages, root, other keywords)
 CASES = [
