@@ -1,0 +1,37 @@
+"""The libpostal calls the addrnorm command makes per record, in this process
+or in forked workers, and the calls that set libpostal up before the fork."""
+import addrnorm
+from addrnorm.records import BadRecord
+
+
+def expand_one(address, options):
+    return addrnorm.expand_address(address, **options)
+
+
+def warm_up_expand():
+    addrnorm.expand_address("")
+
+
+def hash_one(record, options):
+    mapping, lat_column, lon_column, keywords = options
+    labels, values = [], []
+    for column, value in record.items():
+        if column in (lat_column, lon_column):
+            continue
+        label = mapping.get(column, column)
+        if label and value not in (None, ""):
+            labels.append(label)
+            values.append(value if isinstance(value, str) else str(value))
+    call = dict(keywords)
+    if lat_column and lon_column:
+        try:
+            call["latitude"] = float(record[lat_column])
+            call["longitude"] = float(record[lon_column])
+        except (KeyError, TypeError, ValueError):
+            raise BadRecord("no usable %s/%s coordinates" % (lat_column, lon_column))
+        call.setdefault("with_latlon", 1)
+    return addrnorm.near_dupe_hashes(labels, values, **call)
+
+
+def warm_up_hash():
+    addrnorm.near_dupe_hashes(["city"], ["x"])
