@@ -26,18 +26,29 @@ def fresh_double(double):
     double.reset()
 
 
-def run_python(code, preload=None, expect_ok=True):
-    """Runs code in a fresh interpreter; returns what it printed as JSON on its last line.
+PROGRAMS_DIR = os.path.join(TESTS_DIR, "programs")
+PRELUDE = "import json, sys, gc\nfrom libpostal_double import Double\ndouble = Double()\n"
 
-    The code sees the double as `double` (not yet set up: nothing imported).
+
+def run_python(code=None, preload=None, expect_ok=True, program=None, args=()):
+    """Runs code, or the file `program` under tests/programs with the
+    command-line arguments args, in a fresh interpreter; returns what it
+    printed as JSON on its last line.
+
+    Code sees the double as `double` (not yet set up: nothing imported); a
+    program makes its own.
     """
+    assert (code is None) != (program is None), "code or a program, not both"
     env = dict(os.environ)
     env["PYTHONPATH"] = os.pathsep.join([TESTS_DIR, env.get("PYTHONPATH", "")])
     if preload:
         env["LD_PRELOAD"] = " ".join(filter(None, [env.get("LD_PRELOAD"), preload]))
-    prelude = "import json, sys, gc\nfrom libpostal_double import Double\ndouble = Double()\n"
+    if program is None:
+        command = ["-c", PRELUDE + textwrap.dedent(code)]
+    else:
+        command = [os.path.join(PROGRAMS_DIR, program)] + [str(arg) for arg in args]
     process = subprocess.run(
-        [sys.executable, "-c", prelude + textwrap.dedent(code)],
+        [sys.executable] + command,
         env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True, timeout=120)
     if expect_ok:
         assert process.returncode == 0, process.stderr

@@ -3,26 +3,12 @@ import pytest
 
 LIBRARY_MODULES = ["_expand", "_kinhash"]
 
-CALL = {
-    "_expand": "m.expand_address('Main St')",
-    "_kinhash": "m.near_dupe_hashes(['road', 'city'], ['Main St', 'Springfield'])",
-}
-
 
 @pytest.mark.parametrize("name", LIBRARY_MODULES)
 @pytest.mark.parametrize("setup, classifier, teardowns", [(False, True, 0), (True, False, 1)],
                          ids=["setup-fails", "classifier-fails"])
 def test_a_failed_set_up_fails_the_import_and_leaves_nothing_held(python, name, setup, classifier, teardowns):
-    result = python("""
-        double.set_setup_results(%r, %r)
-        try:
-            import addrnorm.%s
-        except TypeError as error:
-            message = str(error)
-        after_import = double.counters()
-        gc.collect()
-        print(json.dumps([message, after_import, double.counters(), double.library_up(), 'addrnorm.%s' in sys.modules]))
-    """ % (setup, classifier, name, name))
+    result = python(program="failed_set_up.py", args=[int(setup), int(classifier), name])
     message, after_import, after_collect, up, kept = result
     assert message == "Error loading libpostal"
     assert after_import["setup"] == 1
@@ -38,20 +24,7 @@ def test_a_failed_set_up_fails_the_import_and_leaves_nothing_held(python, name, 
 
 @pytest.mark.parametrize("name", LIBRARY_MODULES)
 def test_an_import_after_a_failed_one_sets_the_library_up(python, name):
-    result = python("""
-        from module_hooks import clear
-        double.set_setup_results(False, True)
-        try:
-            import addrnorm.%(name)s
-        except TypeError:
-            pass
-        double.set_setup_results(True, True)
-        import addrnorm.%(name)s as m
-        %(call)s
-        up = double.library_up()
-        clear(m)
-        print(json.dumps([up, double.library_up(), double.counters()]))
-    """ % {"name": name, "call": CALL[name]})
+    result = python(program="import_after_failed.py", args=[name])
     up, up_after_clear, counters = result
     assert up and not up_after_clear
     assert (counters["setup"], counters["teardown"], counters["classifier_teardown"]) == (2, 1, 1)
@@ -61,25 +34,7 @@ def test_an_import_after_a_failed_one_sets_the_library_up(python, name):
 @pytest.mark.parametrize("first, second", [
     ("_expand", "_expand"), ("_kinhash", "_kinhash"), ("_expand", "_kinhash"), ("_kinhash", "_expand")])
 def test_the_library_stays_up_while_any_instance_lives(python, first, second):
-    result = python("""
-        import importlib
-        import addrnorm
-        from module_hooks import clear, state
-        old = importlib.import_module('addrnorm.%(first)s')
-        del sys.modules['addrnorm.%(first)s']
-        delattr(addrnorm, '%(first)s')
-        new = importlib.import_module('addrnorm.%(second)s')
-        assert new is not old
-        clear(old)
-        up_after_first = double.library_up()
-        m = new
-        %(call)s
-        del old
-        gc.collect()
-        m = None
-        clear(new)
-        print(json.dumps([up_after_first, double.library_up(), double.counters()]))
-    """ % {"first": first, "second": second, "call": CALL[second]})
+    result = python(program="stays_up.py", args=[first, second])
     up_after_first, up_after_last, counters = result
     assert up_after_first and not up_after_last
     assert counters["setup"] == counters["classifier_setup"] == 1
@@ -89,15 +44,7 @@ def test_the_library_stays_up_while_any_instance_lives(python, first, second):
 
 @pytest.mark.parametrize("name", LIBRARY_MODULES)
 def test_the_clear_hook_releases_its_share_once(python, name):
-    result = python("""
-        import addrnorm.%s as m
-        from module_hooks import clear, state
-        had_error = state(m).error is not None
-        runs = []
-        for _ in range(3):
-            runs.append([clear(m), double.counters()['teardown'], state(m).error, state(m).library_share])
-        print(json.dumps([had_error, runs, double.counters()]))
-    """ % name)
+    result = python(program="clear_hook.py", args=[name])
     had_error, runs, counters = result
     assert had_error
     assert runs == [[0, 1, None, None]] * 3
@@ -124,24 +71,7 @@ def test_a_replaced_instance_is_collected_without_tearing_down(python):
 
 @pytest.mark.parametrize("name", LIBRARY_MODULES + ["_wordclass"])
 def test_the_traverse_hook_visits_the_exception_class_only(python, name):
-    result = python("""
-        import addrnorm.%s as m
-        from module_hooks import clear, state, traverse
-        error = state(m).error
-        seen = []
-        def visit(address):
-            seen.append(address)
-            return 0
-        first = traverse(m, visit)
-        stopped = traverse(m, lambda address: 7)
-        clear(m)
-        after_clear = []
-        def visit_after(address):
-            after_clear.append(address)
-            return 7
-        last = traverse(m, visit_after)
-        print(json.dumps([seen == [error], first, stopped, last, after_clear]))
-    """ % name)
+    result = python(program="traverse_hook.py", args=[name])
     assert result == [True, 0, 7, 0, []]
 
 
@@ -158,13 +88,7 @@ def test_wordclass_calls_no_library_function(python):
 
 @pytest.mark.parametrize("name", LIBRARY_MODULES)
 def test_the_exception_class_is_kept_in_the_state_only(python, name):
-    result = python("""
-        import ctypes
-        import addrnorm.%s as m
-        from module_hooks import state
-        error = ctypes.cast(state(m).error, ctypes.py_object).value
-        print(json.dumps([error.__name__, error.__module__, error.__bases__ == (Exception,), hasattr(m, 'Error')]))
-    """ % name)
+    result = python(program="exception_class.py", args=[name])
     assert result == ["Error", name, True, False]
 
 
@@ -190,32 +114,7 @@ def test_exit_with_both_modules_live_is_clean(python, monkeypatch):
     ("_wordclass", "_expand", "_kinhash"), ("_wordclass", "_kinhash", "_expand"),
 ])
 def test_every_import_order_clear_and_reimport(python, order):
-    result = python("""
-        import importlib
-        import addrnorm
-        from module_hooks import clear
-        calls = {'_expand': lambda m: m.expand_address('x'),
-                 '_kinhash': lambda m: m.near_dupe_hashes(['city'], ['x']),
-                 '_wordclass': lambda m: m.TOKEN_TYPE_WORD}
-        order = %r
-        up_while_live = []
-        for round in range(2):
-            # By import name: a re-imported single-phase module is named by
-            # its definition alone.
-            live = [(name, importlib.import_module('addrnorm.' + name)) for name in order]
-            for name, module in live:
-                calls[name](module)
-            for name in order:
-                del sys.modules['addrnorm.' + name]
-                delattr(addrnorm, name)
-            for index, (name, module) in enumerate(live):
-                clear(module)
-                rest = [(n, m) for n, m in live[index + 1:] if n != '_wordclass']
-                up_while_live.append(double.library_up() or not rest)
-                for other_name, other in rest:
-                    calls[other_name](other)
-        print(json.dumps([all(up_while_live), double.library_up(), double.counters()]))
-    """ % (order,))
+    result = python(program="import_orders.py", args=order)
     all_up, up_at_end, counters = result
     assert all_up and not up_at_end
     assert counters["setup"] == counters["teardown"] == 2

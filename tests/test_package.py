@@ -1,14 +1,11 @@
 """The public package: lazy set-up, the enums, the wrappers and the stubs."""
-import ast
 import os
 
 import pytest
 
 import addrnorm
 from addrnorm import AddressComponent, TokenType, _expand, _wordclass
-from test_expand import OPTION_KEYWORDS as EXPAND_KEYWORDS
-from test_kinhash import OPTION_KEYWORDS as HASH_KEYWORDS
-from test_wordclass import TOKEN_TYPES
+from shared import TOKEN_TYPES
 
 
 def test_importing_the_package_sets_nothing_up(python):
@@ -26,14 +23,7 @@ def test_importing_the_package_sets_nothing_up(python):
 
 @pytest.mark.parametrize("setup, classifier", [(False, True), (True, False)])
 def test_a_failed_set_up_says_what_to_check(python, setup, classifier):
-    result = python("""
-        import addrnorm
-        double.set_setup_results(%r, %r)
-        try:
-            addrnorm.expand_address('x')
-        except addrnorm.LibpostalLoadError as error:
-            print(json.dumps([str(error), isinstance(error, TypeError), str(error.__cause__)]))
-    """ % (setup, classifier))
+    result = python(program="failed_set_up_message.py", args=[int(setup), int(classifier)])
     message, is_type_error, cause = result
     assert message.startswith("Error loading libpostal") and "data files" in message and "datadir" in message
     assert is_type_error and cause == "Error loading libpostal"
@@ -72,24 +62,6 @@ def test_the_wrappers_pass_every_argument_on(double):
     assert double.last_call().hash_options["geohash_precision"] == 4294967295
     assert addrnorm.near_dupe_hashes([], []) is None
     assert addrnorm.expand_address.__doc__ and addrnorm.near_dupe_hashes.__doc__
-
-
-def stub_parameters(stub, function):
-    path = os.path.join(os.path.dirname(addrnorm.__file__), stub)
-    with open(path) as source:
-        tree = ast.parse(source.read())
-    definition = next(node for node in tree.body if isinstance(node, ast.FunctionDef) and node.name == function)
-    return tuple(argument.arg for argument in definition.args.args)
-
-
-@pytest.mark.parametrize("stub, function, keywords", [
-    ("_expand.pyi", "expand_address", ("address",) + EXPAND_KEYWORDS),
-    ("_kinhash.pyi", "near_dupe_hashes", ("labels", "values") + HASH_KEYWORDS),
-])
-def test_the_stubs_list_the_keywords_in_positional_order(stub, function, keywords):
-    # stubtest cannot see a C function's parameters; the keyword lists the
-    # behaviour tests pin down can.
-    assert stub_parameters(stub, function) == keywords
 
 
 def test_the_package_is_typed():

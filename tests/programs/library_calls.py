@@ -1,0 +1,6 @@
+"""One call of each library module's function, for the programs here."""
+
+CALL = {
+    "_expand": lambda m: m.expand_address('Main St'),
+    "_kinhash": lambda m: m.near_dupe_hashes(['road', 'city'], ['Main St', 'Springfield']),
+}
