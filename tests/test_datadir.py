@@ -54,11 +54,7 @@ def test_the_modules_set_up_from_the_variable_when_it_is_set(python, env, tmp_pa
     folder = stand_in(tmp_path / "data")
     if value is not None:
         env.setenv("LIBPOSTAL_DATA_DIR", folder if value else "")
-    result = python(without_package_choice("""
-        import addrnorm.%s
-        print(json.dumps([double.directories(), double.counters()['setup'], double.counters()['classifier_setup'],
-                          double.classifier_loaded()]))
-    """ % name))
+    result = python(program="module_set_up.py", args=[name])
     expected = folder if value else None
     assert result == [[expected, expected], 1, 1, True]
 
@@ -87,20 +83,7 @@ def test_a_directory_without_a_file(python, env, tmp_path, without, imports, cla
 def test_the_first_successful_set_up_decides_the_directory(python, env, tmp_path, first_ok):
     first = stand_in(tmp_path / "first", without=() if first_ok else [NUMEX])
     second = stand_in(tmp_path / "second")
-    result = python(without_package_choice("""
-        import os
-        from module_hooks import clear
-        os.environ['LIBPOSTAL_DATA_DIR'] = %r
-        try:
-            import addrnorm._expand as m
-            clear(m)
-            del m, sys.modules['addrnorm._expand'], addrnorm._expand
-        except TypeError:
-            pass
-        os.environ['LIBPOSTAL_DATA_DIR'] = %r
-        import addrnorm._expand
-        print(json.dumps([double.directories(), double.counters()['setup'], double.counters()['teardown']]))
-    """ % (first, second)))
+    result = python(program="first_set_up_decides.py", args=[first, second])
     assert result == [[first, first] if first_ok else [second, second], 2, 1 if first_ok else 0]
 
 
@@ -129,18 +112,7 @@ def test_the_package_chooses_the_directory_before_the_first_set_up(python, env, 
         stand_in(folders["own"], without=[CLASSIFIER] if own == "no classifier" else [])
     if variable is not None:
         env.setenv("LIBPOSTAL_DATA_DIR", folders["variable"] if variable else "")
-    result = python("""
-        import argparse, contextlib, io, os, warnings
-        import addrnorm
-        from addrnorm import data
-        shown = io.StringIO()
-        with contextlib.redirect_stdout(shown):
-            data.command_info(argparse.Namespace(dir=None))
-        warnings.simplefilter('error')
-        %s
-        print(json.dumps([double.directories(), os.environ.get('LIBPOSTAL_DATA_DIR'), shown.getvalue(),
-                          double.compiled_in_directory()]))
-    """ % ("import addrnorm._expand" if how == "import" else "addrnorm.expand_address('x')"))
+    result = python(program="package_choice.py", args=[how])
     directories, variable_after, info, compiled_in = result
     chosen = folders.get(expected)
     assert directories == [chosen, chosen]
@@ -170,14 +142,7 @@ def test_a_load_error_names_the_directory_the_missing_files_and_the_fix(python, 
     directory = stand_in(tmp_path / "data", **folder) if folder is not None else None
     if named:
         env.setenv("LIBPOSTAL_DATA_DIR", directory)
-    result = python("""
-        import addrnorm
-        double.set_setup_results(%r, True)
-        try:
-            addrnorm.expand_address('x')
-        except addrnorm.LibpostalLoadError as error:
-            print(json.dumps([str(error), str(error.__cause__), double.compiled_in_directory()]))
-    """ % setup_ok)
+    result = python(program="load_error.py", args=[int(setup_ok)])
     message, cause, compiled_in = result
     assert message.startswith("Error loading libpostal: ") and cause == "Error loading libpostal"
     for part in says:
