@@ -26,7 +26,8 @@ from addrnorm.records import InputError, RecordWriter, open_input, read_records,
 def command_expand(options, out):
     run = Run(options)
     keywords = expand_keywords(options)
-    if options.addresses:
+    # "-" alone reads standard input, as it does for hash and dupes.
+    if options.addresses and options.addresses != ["-"]:
         sources = [("<arguments>", None, [(n, a, 0) for n, a in enumerate(options.addresses, 1)])]
     else:
         stream, name, size = open_input(options.input or "-")
@@ -153,7 +154,8 @@ def build_parser():
     commands.required = True
 
     expand = commands.add_parser("expand", help="every normalized form of each address")
-    expand.add_argument("addresses", nargs="*", help="addresses; none: read them one per line")
+    expand.add_argument("addresses", nargs="*",
+                        help="addresses; none, or - alone: read them one per line from -i FILE or standard input")
     expand.add_argument("-i", "--input", help="a file of addresses, one per line; - for standard input")
     expand.add_argument("--format", choices=["text", "jsonl"], default="text",
                         help="text: each input's expansions, a blank line after each; jsonl: one object per input")

@@ -58,8 +58,9 @@ def test_expand_a_file_skips_blank_lines_and_keeps_order(tmp_path, double):
     assert [json.loads(line)["input"] for line in output.splitlines()] == ["781 Franklin Ave", "Straße 5", "東京"]
 
 
-def test_expand_reads_standard_input():
-    process = command("expand", "--format", "jsonl", input="Main St\nRue X\n")
+@pytest.mark.parametrize("argv", [[], ["-"], ["-i", "-"]], ids=["no-address", "dash", "input-dash"])
+def test_expand_reads_standard_input(argv):
+    process = command("expand", *argv, "--format", "jsonl", input="Main St\nRue X\n")
     assert process.returncode == 0, process.stderr
     assert [json.loads(line)["input"] for line in process.stdout.splitlines()] == ["Main St", "Rue X"]
 
