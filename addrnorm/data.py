@@ -130,6 +130,13 @@ def command_download(options):
                            sys.stderr.isatty())
     except Failure as failure:
         sys.stderr.write("addrnorm: data download: %s\n" % failure)
+        if failure.status > 128:
+            # Terminated by a signal, with the new folder already removed:
+            # end now.  The signal may have cut a connection's objects off
+            # half made, and the interpreter's teardown would print their
+            # failures to finalize after the one line above.
+            sys.stderr.flush()
+            os._exit(failure.status)
         return failure.status
     except KeyboardInterrupt:
         sys.stderr.write("addrnorm: data download: interrupted\n")

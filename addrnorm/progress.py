@@ -1,11 +1,15 @@
 """Keeping account of a command's run: progress on standard error when it is
 a terminal, and the records that could not be used (stopping the run, or
-skipped with --skip-bad and listed at the end)."""
+skipped with --skip-bad: the first few listed at the end, all of them in the
+--bad-records file)."""
 import os
 import sys
 
 from addrnorm.parallel import processed
-from addrnorm.records import BadRecord, InputError
+from addrnorm.records import BadRecord, InputError, Output
+
+# Skipped records listed on standard error; --bad-records has them all.
+SHOWN = 10
 
 
 class Progress:
@@ -43,11 +47,14 @@ class Run:
     def __init__(self, options):
         self.options = options
         self.skipped = []
+        self.count = 0
 
     def bad(self, name, number, message):
-        if not self.options.skip_bad:
+        if not (self.options.skip_bad or self.options.bad_records):
             raise InputError("%s: line %d: %s" % (name, number, message))
-        self.skipped.append("%s: line %d: %s" % (name, number, message))
+        self.count += 1
+        if self.options.bad_records or len(self.skipped) < SHOWN:
+            self.skipped.append((name, number, message))
 
     def feed(self, records, name, progress):
         """Keeps the usable records for the workers, accounting for the others."""
@@ -61,14 +68,16 @@ class Run:
     def results(self, records, name, progress, function, job, warm_up):
         """(line, record, result) for each usable record, in input order; the
         bad ones accounted for."""
+        stream = processed(self.feed(records, name, progress), function, job, self.options.jobs, warm_up)
         try:
-            for number, item, result, error in processed(self.feed(records, name, progress), function, job,
-                                                         self.options.jobs, warm_up):
+            for number, item, result, error in stream:
                 if error is None:
                     yield number, item, result
                 else:
                     self.bad(name, number, error)
         finally:
+            # Ends the workers now, not whenever the generator is collected.
+            stream.close()
             progress.close()
 
     def write(self, writer, name, number, record, value):
@@ -78,9 +87,21 @@ class Run:
             self.bad(name, number, str(refused))
 
     def finish(self):
-        if self.skipped:
-            sys.stderr.write("addrnorm: skipped %d bad records:\n" % len(self.skipped))
-            for line in self.skipped:
-                sys.stderr.write("  %s\n" % line)
-            return 1
-        return 0
+        if self.options.bad_records:
+            listing = Output(self.options.bad_records)
+            try:
+                for name, number, message in self.skipped:
+                    listing.write("%s\t%d\t%s\n" % (name, number, " ".join(message.split())))
+                listing.finish()
+            finally:
+                listing.discard()
+        if not self.count:
+            return 0
+        sys.stderr.write("addrnorm: skipped %d bad records:\n" % self.count)
+        for name, number, message in self.skipped[:SHOWN]:
+            sys.stderr.write("  %s: line %d: %s\n" % (name, number, message))
+        if self.count > SHOWN:
+            sys.stderr.write("  ... and %d more%s\n" % (self.count - SHOWN, ", all in " + self.options.bad_records
+                                                          if self.options.bad_records else
+                                                          " (--bad-records FILE lists them all)"))
+        return 1
