@@ -6,13 +6,12 @@ set-up: libpostal is loaded the first time ``expand_address`` or
 ``addrnorm.datadir`` chooses (``LIBPOSTAL_DATA_DIR``, addrnorm's own, or
 libpostal's compiled-in one).
 """
-import collections.abc
 import enum
 import importlib
-import re
 import sys
 
 from . import _wordclass, options
+from .languages import check_languages
 
 __version__ = "0.1.0"
 
@@ -108,49 +107,11 @@ _ROOT_OFF = 0
 _EXPAND_OPTIONS = options.EXPAND_KEYWORDS[1:-1]
 _HASH_OPTIONS = options.HASH_KEYWORDS[1:]
 
-_LANGUAGE_CODE = re.compile(r"[a-z]{2,3}")
-
-# Codes already found well formed, so that a call with the usual one or two
-# codes costs a set look-up per code, not a regular expression.  At most
-# 26**2 + 26**3 entries.
-_good_codes = set()
-
-
-def _check_languages(languages):
-    """Refuses at the package level what the extension functions would take
-    silently and wrongly: a str (one code per character) and codes that are
-    no language codes (libpostal ignores a code it does not know)."""
-    if type(languages) is not list and type(languages) is not tuple:
-        if isinstance(languages, str):
-            import json
-
-            codes = [code for code in re.split(r"[\s,;]+", languages) if code] or ["en"]
-            raise TypeError("languages must be a list of language codes such as %s, not the str %s"
-                            % (json.dumps(codes), json.dumps(languages)))
-        if not isinstance(languages, collections.abc.Sequence):
-            return
-    for code in languages:
-        if type(code) is not str or code not in _good_codes:
-            _check_code(code)
-
-
-def _check_code(code):
-    # Elements that are not str are left to the extension function, which
-    # refuses them with its own message.
-    if not isinstance(code, str):
-        return
-    if _LANGUAGE_CODE.fullmatch(code) is None:
-        raise ValueError("languages: %r is not a language code; give ISO 639-1 codes in lower case such as "
-                         "\"en\" or \"fr\" (or a three-letter code)" % (code,))
-    if type(code) is str:
-        _good_codes.add(code)
-
-
-def _refuse_missing(address, error):
+def _refuse_missing(address):
     # None and NaN are what a missing value in a pandas column looks like.
     if address is None or isinstance(address, float):
         raise TypeError("address must be a str, not %r; to skip missing values in pandas, use "
-                        "series.map(expand_address, na_action=\"ignore\")" % (address,)) from error
+                        "series.map(expand_address, na_action=\"ignore\")" % (address,)) from None
 
 
 def expand_address(address, languages=None, address_components=_DEFAULT, latin_ascii=_DEFAULT,
@@ -171,23 +132,30 @@ def expand_address(address, languages=None, address_components=_DEFAULT, latin_a
     for the input.
     """
     if languages is not None:
-        _check_languages(languages)
+        check_languages(languages)
     function = _expand_address or _bind_expand()
-    flags = (address_components, latin_ascii, transliterate, strip_accents, decompose, lowercase, trim_string,
-             replace_word_hyphens, delete_word_hyphens, replace_numeric_hyphens, delete_numeric_hyphens,
-             split_alpha_from_numeric, delete_final_periods, delete_acronym_periods, drop_english_possessives,
-             delete_apostrophes, expand_numex, roman_numerals)
+    d = _DEFAULT
     try:
-        # languages goes by position: keywords cost the extension's parser
-        # a look-up of every keyword name.
-        if root is _ROOT_OFF and flags.count(_DEFAULT) == len(flags):
+        # Identity, not equality: an option given is passed on whatever its
+        # value compares equal to.  languages goes by position, as keywords
+        # cost the extension's parser a look-up of every keyword name.
+        if (address_components is d and latin_ascii is d and transliterate is d and strip_accents is d
+                and decompose is d and lowercase is d and trim_string is d and replace_word_hyphens is d
+                and delete_word_hyphens is d and replace_numeric_hyphens is d and delete_numeric_hyphens is d
+                and split_alpha_from_numeric is d and delete_final_periods is d and delete_acronym_periods is d
+                and drop_english_possessives is d and delete_apostrophes is d and expand_numex is d
+                and roman_numerals is d and root is _ROOT_OFF):
             return function(address, languages)
-        given = {name: value for name, value in zip(_EXPAND_OPTIONS, flags) if value is not _DEFAULT}
+        flags = (address_components, latin_ascii, transliterate, strip_accents, decompose, lowercase, trim_string,
+                 replace_word_hyphens, delete_word_hyphens, replace_numeric_hyphens, delete_numeric_hyphens,
+                 split_alpha_from_numeric, delete_final_periods, delete_acronym_periods, drop_english_possessives,
+                 delete_apostrophes, expand_numex, roman_numerals)
+        given = {name: value for name, value in zip(_EXPAND_OPTIONS, flags) if value is not d}
         if root is not _ROOT_OFF:
             given["root"] = root
         return function(address, languages, **given)
-    except TypeError as error:
-        _refuse_missing(address, error)
+    except TypeError:
+        _refuse_missing(address)
         raise
 
 
@@ -206,14 +174,18 @@ def near_dupe_hashes(labels, values, languages=None, with_name=_DEFAULT, with_ad
     libpostal yields no keys for the record, and for a record with no fields.
     """
     if languages is not None:
-        _check_languages(languages)
+        check_languages(languages)
     function = _near_dupe_hashes or _bind_kinhash()
+    d = _DEFAULT
+    if (with_name is d and with_address is d and with_unit is d and with_city_or_equivalent is d
+            and with_small_containing_boundaries is d and with_postal_code is d and with_latlon is d
+            and latitude is d and longitude is d and geohash_precision is d and name_and_address_keys is d
+            and name_only_keys is d and address_only_keys is d):
+        return function(labels, values, languages)
     settings = (with_name, with_address, with_unit, with_city_or_equivalent, with_small_containing_boundaries,
                 with_postal_code, with_latlon, latitude, longitude, geohash_precision, name_and_address_keys,
                 name_only_keys, address_only_keys)
-    if settings.count(_DEFAULT) == len(settings):
-        return function(labels, values, languages)
-    given = {name: value for name, value in zip(_HASH_OPTIONS, settings) if value is not _DEFAULT}
+    given = {name: value for name, value in zip(_HASH_OPTIONS, settings) if value is not d}
     return function(labels, values, languages, **given)
 
 

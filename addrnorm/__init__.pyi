@@ -1,4 +1,5 @@
 import enum
+from typing import Sequence
 
 __version__: str
 __all__ = [
@@ -12,9 +13,49 @@ __all__ = [
 
 class LibpostalLoadError(TypeError): ...
 
-# The package's functions take exactly the extension functions' arguments.
-from ._expand import expand_address as expand_address
-from ._kinhash import near_dupe_hashes as near_dupe_hashes
+# Defaults written "..." are libpostal's own: an option left out is not
+# passed on, and libpostal's default is fetched on every call.
+def expand_address(
+    address: str,
+    languages: Sequence[str] | None = None,
+    address_components: int = ...,
+    latin_ascii: int = ...,
+    transliterate: int = ...,
+    strip_accents: int = ...,
+    decompose: int = ...,
+    lowercase: int = ...,
+    trim_string: int = ...,
+    replace_word_hyphens: int = ...,
+    delete_word_hyphens: int = ...,
+    replace_numeric_hyphens: int = ...,
+    delete_numeric_hyphens: int = ...,
+    split_alpha_from_numeric: int = ...,
+    delete_final_periods: int = ...,
+    delete_acronym_periods: int = ...,
+    drop_english_possessives: int = ...,
+    delete_apostrophes: int = ...,
+    expand_numex: int = ...,
+    roman_numerals: int = ...,
+    root: int = 0,
+) -> list[str] | None: ...
+def near_dupe_hashes(
+    labels: Sequence[str],
+    values: Sequence[str],
+    languages: Sequence[str] | None = None,
+    with_name: int = ...,
+    with_address: int = ...,
+    with_unit: int = ...,
+    with_city_or_equivalent: int = ...,
+    with_small_containing_boundaries: int = ...,
+    with_postal_code: int = ...,
+    with_latlon: int = ...,
+    latitude: float = ...,
+    longitude: float = ...,
+    geohash_precision: int = ...,
+    name_and_address_keys: int = ...,
+    name_only_keys: int = ...,
+    address_only_keys: int = ...,
+) -> list[str] | None: ...
 
 class AddressComponent(enum.IntFlag):
     NONE = 0x0000

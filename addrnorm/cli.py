@@ -3,11 +3,14 @@ candidate duplicates, from files or standard input, in input order; fetch
 libpostal's data (addrnorm data).
 
 Exit status: 0 all records done, 1 some records skipped (--skip-bad),
-2 a usage or input error.
+2 a usage or input error, 3 an output error (a full disk, no permission),
+130 interrupted (Ctrl-C), 141 the reader of the output went away (| head).
+The output file is replaced only with status 0 or 1; otherwise it is left as
+it was (but standard output, devices and pipes are written as the run goes).
 """
 import argparse
-import io
 import json
+import signal
 import sys
 import tempfile
 
@@ -15,10 +18,12 @@ import addrnorm
 from addrnorm import AddressComponent, data
 from addrnorm.blocking import Clusters
 from addrnorm.calls import expand_one, hash_one, warm_up_expand, warm_up_hash
+from addrnorm.languages import check_languages
 from addrnorm.library_messages import LibraryMessages
 from addrnorm.options import EXPAND_FLAGS, HASH_FLAGS
 from addrnorm.progress import Progress, Run
-from addrnorm.records import InputError, RecordWriter, open_input, read_records, text_records, write_expansions
+from addrnorm.records import (InputError, Output, OutputError, RecordWriter, open_input, read_records, text_records,
+                              write_expansions)
 
 
 # Commands.
@@ -49,7 +54,7 @@ def hash_options(options):
             mapping[column.strip()] = label.strip()
     keywords = {name: getattr(options, name) for name in HASH_FLAGS if getattr(options, name) is not None}
     if options.languages:
-        keywords["languages"] = split_list(options.languages)
+        keywords["languages"] = language_list(options.languages)
     if options.geohash_precision is not None:
         keywords["geohash_precision"] = options.geohash_precision
     if bool(options.lat) != bool(options.lon):
@@ -99,10 +104,21 @@ def split_list(text):
     return [item.strip() for item in text.split(",") if item.strip()]
 
 
+def language_list(text):
+    """--languages, checked once: a code that is not one stops the run before
+    the first record, instead of refusing every record."""
+    codes = split_list(text)
+    try:
+        check_languages(codes)
+    except ValueError as error:
+        raise InputError("--%s" % error)
+    return codes
+
+
 def expand_keywords(options):
     keywords = {name: getattr(options, name) for name in EXPAND_FLAGS if getattr(options, name) is not None}
     if options.languages:
-        keywords["languages"] = split_list(options.languages)
+        keywords["languages"] = language_list(options.languages)
     if options.components:
         mask = AddressComponent.NONE
         for name in split_list(options.components):
@@ -130,7 +146,10 @@ def add_common(parser):
     parser.add_argument("-j", "--jobs", type=int, default=1, help="worker processes (default 1)")
     parser.add_argument("-q", "--quiet", action="store_true", help="no progress and no summary")
     parser.add_argument("--skip-bad", action="store_true",
-                        help="skip records that cannot be used, list them at the end, exit 1")
+                        help="skip records that cannot be used, list the first few at the end, exit 1")
+    parser.add_argument("--bad-records", metavar="FILE",
+                        help="as --skip-bad, and list every skipped record in FILE, a line each: "
+                             "file, line number, reason, separated by tabs")
     parser.add_argument("--languages", help="language codes, comma-separated: en,fr")
 
 
@@ -186,34 +205,30 @@ def main(argv=None):
     if options.jobs < 1:
         sys.stderr.write("addrnorm: --jobs takes a whole number of at least 1\n")
         return 2
-    try:
-        if options.output == "-":
-            out = io.TextIOWrapper(sys.stdout.buffer, encoding="utf-8", newline="", line_buffering=False)
-        else:
-            out = open(options.output, "w", encoding="utf-8", newline="")
-    except OSError as error:
-        sys.stderr.write("addrnorm: %s: %s\n" % (options.output, error.strerror))
-        return 2
     messages = LibraryMessages()
+    out, status = None, 2
     try:
         with messages:
-            return options.run(options, out)
-    except InputError as error:
+            out = Output(options.output)
+            status = options.run(options, out)
+            out.finish()
+    except (InputError, addrnorm.LibpostalLoadError) as error:
         sys.stderr.write("addrnorm: %s\n" % error)
-        return 2
-    except addrnorm.LibpostalLoadError as error:
+        status = 2
+    except OutputError as error:
         sys.stderr.write("addrnorm: %s\n" % error)
-        return 2
+        status = 3
+    except BrokenPipeError:
+        # The reader has gone (| head): what it did not read is not wanted.
+        status = 128 + signal.SIGPIPE
     except KeyboardInterrupt:
-        return 130
+        # Cleaning up is under way: a second Ctrl-C must not cut it short.
+        signal.signal(signal.SIGINT, signal.SIG_IGN)
+        sys.stderr.write("addrnorm: interrupted\n")
+        status = 130
     finally:
+        if out is not None:
+            out.discard()
         for line in messages.summary():
             sys.stderr.write(line + "\n")
-        try:
-            out.flush()
-        except BrokenPipeError:
-            pass
-        if options.output == "-":
-            out.detach()
-        else:
-            out.close()
+    return status

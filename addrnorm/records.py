@@ -1,14 +1,18 @@
 """Records in and out of the addrnorm command: text lines, CSV and JSON Lines
 read from a byte stream, as (line number, record, bytes read); expansions and
-records with an added field written as text, JSON Lines or CSV.
+records with an added field written as text, JSON Lines or CSV, to an
+Output that replaces its target only when the run succeeds.
 
 A reader yields None for a blank line and a BadRecord for a record that
 cannot be used, so that the caller decides whether that stops the run.
 """
 import csv
+import io
 import json
 import os
+import stat
 import sys
+import tempfile
 
 
 class InputError(Exception):
@@ -17,6 +21,10 @@ class InputError(Exception):
 
 class BadRecord(Exception):
     """One record that cannot be used; skippable with --skip-bad."""
+
+
+class OutputError(Exception):
+    """The output cannot be written (a full disk, no permission): status 3."""
 
 
 # Reading.
@@ -159,3 +167,84 @@ class RecordWriter:
         cell = json.dumps(value, ensure_ascii=False) if isinstance(value, list) else (
             "" if value is None else value)
         self.csv.writerow([record.get(column, "") for column in self.header] + [cell])
+
+
+class Output:
+    """The command's output. A regular file (or a new one) is written as a
+    temporary file beside it, renamed over it by finish(): a run that fails or
+    is interrupted leaves the target as it was. Standard output ("-") and
+    targets that are not regular files (a device such as /dev/full, a named
+    pipe) cannot be replaced that way: they are written directly. Failures
+    raise OutputError, except BrokenPipeError: the reader has gone."""
+
+    def __init__(self, path):
+        self.name = "<stdout>" if path == "-" else path
+        self.target = self.temporary = None
+        try:
+            if path == "-":
+                self.stream = io.TextIOWrapper(sys.stdout.buffer, encoding="utf-8", newline="")
+            elif _replaceable(path):
+                self.target = os.path.realpath(path)
+                folder, base = os.path.split(self.target)
+                handle, self.temporary = tempfile.mkstemp(prefix="." + base + ".", suffix=".part", dir=folder)
+                self.stream = io.open(handle, "w", encoding="utf-8", newline="")
+            else:
+                self.stream = io.open(path, "w", encoding="utf-8", newline="")
+        except OSError as error:
+            raise OutputError("%s: %s" % (self.name, error.strerror))
+
+    def write(self, text):
+        try:
+            return self.stream.write(text)
+        except BrokenPipeError:
+            raise
+        except OSError as error:
+            raise OutputError("%s: %s" % (self.name, error.strerror))
+
+    def finish(self):
+        """Everything written out, and the target replaced."""
+        try:
+            self.stream.flush()
+            if self.temporary is None:
+                return
+            self.stream.close()
+            os.chmod(self.temporary, _mode_for(self.target))
+            os.replace(self.temporary, self.target)
+            self.temporary = None
+        except BrokenPipeError:
+            raise
+        except OSError as error:
+            raise OutputError("%s: %s" % (self.name, error.strerror))
+
+    def discard(self):
+        """Closes the stream, removing what finish() did not put in place;
+        quietly, as the run has already failed or ended."""
+        try:
+            self.stream.flush() if self.name == "<stdout>" else self.stream.close()
+        except OSError:
+            if self.name == "<stdout>":
+                # What is still buffered would fail again as the interpreter
+                # exits ("Exception ignored ..."): it goes nowhere instead.
+                null = os.open(os.devnull, os.O_WRONLY)
+                os.dup2(null, sys.stdout.fileno())
+                os.close(null)
+        if self.name == "<stdout>":
+            self.stream.detach()
+        elif self.temporary is not None:
+            os.unlink(self.temporary)
+
+
+def _replaceable(path):
+    try:
+        return stat.S_ISREG(os.stat(path).st_mode)
+    except FileNotFoundError:
+        return True
+
+
+def _mode_for(target):
+    """The target's permissions if it exists, else those of a new file."""
+    try:
+        return stat.S_IMODE(os.stat(target).st_mode)
+    except FileNotFoundError:
+        umask = os.umask(0o22)
+        return 0o666 & ~os.umask(umask)

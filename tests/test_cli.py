@@ -145,8 +145,8 @@ BAD = [
     ("columns.csv", "city,road\nX,R\nY\nZ,R,extra\n", ["hash"], "line 3: 1 columns where the header has 2"),
     ("bytes.csv", b"city\nX\n\xc3\n", ["hash"], "line 3: bytes that are not UTF-8"),
     ("json.jsonl", '{"city": "X"}\n{"city": \n[1]\n', ["dupes"], "line 2: not JSON"),
-    ("codes.csv", "city\nX\n", ["hash", "--languages", "toolong"],
-     "line 2: refused: string exceeded maximum length"),
+    ("surrogate.jsonl", '{"city": "X"}\n{"city": "\\ud800"}\n', ["hash"],
+     "line 2: refused: all elements must be strings"),
 ]
 
 
@@ -171,6 +171,8 @@ def test_skip_bad_reports_at_the_end_and_exits_1(tmp_path, name, text, argv, mes
 @pytest.mark.parametrize("argv, message", [
     (["expand", "--bogus", "x"], "unrecognized arguments"),
     (["expand", "x", "--components", "streets"], "no component 'streets'"),
+    (["expand", "x", "--languages", "english"], "--languages: 'english' is not a language code"),
+    (["hash", "-", "--languages", "en,EN"], "--languages: 'EN' is not a language code"),
     (["expand", "x", "--jobs", "0"], "--jobs"),
     (["hash", "/no/such/file.csv"], "No such file"),
     (["hash", "-", "--lat", "y"], "--lat and --lon go together"),

@@ -1,0 +1,169 @@
+"""The addrnorm command when a run is cut short or its output cannot be
+written: Ctrl-C, a missing input, a bad record, a full disk, a reader that
+goes away. On the test double, made slow per call where a run must last."""
+import os
+import signal
+import stat
+import subprocess
+import sys
+import time
+
+import pytest
+
+from addrnorm import cli
+from heap import UNDER_VALGRIND
+
+# Processes started and signalled on a clock: under valgrind each interpreter
+# is too slow for "promptly" to mean anything.
+spawns = pytest.mark.skipif(UNDER_VALGRIND, reason="starts and signals processes: too slow under valgrind")
+
+EARLIER = "an earlier run's output\n"
+
+
+def write(path, text):
+    path.write_text(text, encoding="utf-8")
+    return str(path)
+
+
+def start(argv, work_ns=0, **kwargs):
+    env = dict(os.environ, ADDRNORM_DOUBLE_WORK_NS=str(work_ns))
+    kwargs.setdefault("stdout", subprocess.DEVNULL)
+    return subprocess.Popen([sys.executable, "-m", "addrnorm"] + argv, env=env, stderr=subprocess.PIPE,
+                            universal_newlines=True, **kwargs)
+
+
+def group(pgid):
+    """The processes of a process group, from /proc."""
+    members = []
+    for entry in os.listdir("/proc"):
+        try:
+            with open("/proc/%s/stat" % entry) as handle:
+                fields = handle.read().rsplit(")", 1)[1].split()
+        except (OSError, IndexError):
+            continue
+        if int(fields[2]) == pgid:
+            members.append(int(entry))
+    return members
+
+
+def leftovers(folder, keep):
+    return sorted(name for name in os.listdir(str(folder)) if name not in keep)
+
+
+@spawns
+@pytest.mark.parametrize("target", ["group", "parent"])
+@pytest.mark.parametrize("argv", [["expand", "-i"], ["dupes"]], ids=["expand", "dupes"])
+def test_ctrl_c_with_jobs_ends_promptly_leaving_nothing_behind(tmp_path, argv, target):
+    big = write(tmp_path / "big.csv", "city,road\n" + "".join("C%d,R%d\n" % (n % 97, n) for n in range(20000)))
+    out = write(tmp_path / "out", EARLIER)
+    # 1 ms a call: the run would take about ten seconds on two workers.
+    process = start(argv + [big, "--jobs", "2", "-o", out], work_ns=1000000, start_new_session=True)
+    try:
+        deadline = time.monotonic() + 20
+        while len(group(process.pid)) < 3 and process.poll() is None and time.monotonic() < deadline:
+            time.sleep(0.05)
+        assert len(group(process.pid)) == 3, "the parent and its two workers"
+        time.sleep(0.5)  # the workers well into their chunks
+        if target == "group":
+            os.killpg(process.pid, signal.SIGINT)  # as a terminal's Ctrl-C
+        else:
+            os.kill(process.pid, signal.SIGINT)
+        _, errors = process.communicate(timeout=20)
+    finally:
+        if process.poll() is None:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait()
+    assert (process.returncode, errors) == (130, "addrnorm: interrupted\n")
+    assert group(process.pid) == [], "workers left running"
+    assert (tmp_path / "out").read_text(encoding="utf-8") == EARLIER
+    assert leftovers(tmp_path, {"big.csv", "out"}) == []
+
+
+@pytest.mark.parametrize("argv", [["dupes", "nosuch.csv"], ["hash", "bad.csv"], ["expand", "-i", "bad.csv"]],
+                         ids=["missing-input", "bad-record", "bad-line"])
+def test_a_failed_run_leaves_the_output_file_as_it_was(tmp_path, monkeypatch, argv):
+    monkeypatch.chdir(str(tmp_path))
+    (tmp_path / "bad.csv").write_bytes(b"city,road\nX,R\nY\n\xff\n")
+    out = write(tmp_path / "keep.csv", EARLIER)
+    assert cli.main(argv + ["-o", out]) == 2
+    assert (tmp_path / "keep.csv").read_text(encoding="utf-8") == EARLIER
+    assert leftovers(tmp_path, {"bad.csv", "keep.csv"}) == []
+
+
+def test_a_finished_run_replaces_the_output_keeping_its_permissions(tmp_path):
+    out = write(tmp_path / "out.txt", EARLIER)
+    os.chmod(out, 0o640)
+    assert cli.main(["expand", "Main St", "-o", out]) == 0
+    assert (tmp_path / "out.txt").read_text(encoding="utf-8") == "Main St\n\n"
+    assert stat.S_IMODE(os.stat(out).st_mode) == 0o640
+    fresh = str(tmp_path / "new.txt")
+    assert cli.main(["expand", "Main St", "-o", fresh]) == 0
+    umask = os.umask(0o22)
+    os.umask(umask)
+    assert stat.S_IMODE(os.stat(fresh).st_mode) == 0o666 & ~umask
+    assert leftovers(tmp_path, {"out.txt", "new.txt"}) == []
+
+
+def test_skipped_records_still_replace_the_output(tmp_path):
+    (tmp_path / "bad.txt").write_bytes(b"Main St\n\xff\n")
+    out = write(tmp_path / "out", EARLIER)
+    assert cli.main(["expand", "-i", str(tmp_path / "bad.txt"), "--skip-bad", "-o", out]) == 1
+    assert (tmp_path / "out").read_text(encoding="utf-8") == "Main St\n\n"
+
+
+def test_a_full_disk_is_one_line_and_status_3(capsys):
+    assert cli.main(["expand", "Main St", "-o", "/dev/full"]) == 3
+    assert capsys.readouterr().err == "addrnorm: /dev/full: No space left on device\n"
+
+
+def test_an_output_that_cannot_be_created_is_status_3(tmp_path, capsys):
+    out = str(tmp_path / "no" / "such" / "out")
+    assert cli.main(["expand", "Main St", "-o", out]) == 3
+    assert capsys.readouterr().err == "addrnorm: %s: No such file or directory\n" % out
+
+
+@spawns
+def test_a_full_standard_output_is_one_line_and_status_3():
+    with open("/dev/full", "w") as full:
+        process = start(["expand", "Main St"], stdout=full)
+        _, errors = process.communicate(timeout=60)
+    assert (process.returncode, errors) == (3, "addrnorm: <stdout>: No space left on device\n")
+
+
+@spawns
+@pytest.mark.parametrize("jobs", ["1", "2"])
+def test_a_reader_that_goes_away_ends_the_run_quietly(tmp_path, jobs):
+    many = write(tmp_path / "many.txt", "".join("%d Main St\n" % n for n in range(50000)))
+    process = start(["expand", "-i", many, "--format", "jsonl", "--jobs", jobs], stdout=subprocess.PIPE)
+    try:
+        assert process.stdout.readline().startswith('{"input": "0 Main St"')
+        process.stdout.close()  # as head does after its lines
+        errors = process.stderr.read()
+        process.wait(timeout=60)
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+    assert (process.returncode, errors) == (128 + signal.SIGPIPE, "")
+
+
+def test_skip_bad_lists_a_few_and_bad_records_lists_all(tmp_path, capsys):
+    lines = ["city,road"] + ["X%d,R" % n if n % 2 else "only%d" % n for n in range(50)]
+    source = write(tmp_path / "in.csv", "\n".join(lines) + "\n")
+    listing = tmp_path / "bad.tsv"
+    out = str(tmp_path / "out")
+    assert cli.main(["hash", source, "--skip-bad", "-o", out]) == 1
+    shown = capsys.readouterr().err.splitlines()
+    assert shown[0] == "addrnorm: skipped 25 bad records:"
+    assert shown[1] == "  %s: line 2: 1 columns where the header has 2" % source
+    assert len(shown) == 1 + 10 + 1 and shown[-1].startswith("  ... and 15 more")
+    assert not listing.exists()
+    # --bad-records skips as --skip-bad does, without it too.
+    assert cli.main(["hash", source, "--bad-records", str(listing), "-o", out]) == 1
+    assert "all in %s" % listing in capsys.readouterr().err
+    assert listing.read_text(encoding="utf-8").splitlines() == [
+        "%s\t%d\t1 columns where the header has 2" % (source, n + 2) for n in range(0, 50, 2)]
+    # A run with nothing to skip leaves an empty list, not an earlier one.
+    good = write(tmp_path / "good.csv", "city\nX\n")
+    assert cli.main(["hash", good, "--bad-records", str(listing), "-o", out]) == 0
+    assert listing.read_text(encoding="utf-8") == ""
