@@ -63,8 +63,9 @@ def check_linkage():
 
 
 def child(code, **env):
-    environment = dict(os.environ, **env)
+    environment = dict(os.environ)
     environment.pop("LIBPOSTAL_DATA_DIR", None)
+    environment.update(env)
     return subprocess.run([sys.executable, "-c", code], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                           universal_newlines=True, env=environment, timeout=300)
 
@@ -80,19 +81,24 @@ def check_without_data():
 
 
 def check_with_data(data):
-    # Set up through the bundled library's own entry point: only libpostal
-    # itself has it, and the modules then find it already set up.
-    code = (
+    # Set up through the bundled library's own entry points, which only
+    # libpostal itself has (the modules then find it already set up); and
+    # as users do, through LIBPOSTAL_DATA_DIR.
+    through_ctypes = (
         "import ctypes, json\n"
         "lib = ctypes.CDLL(%r)\n"
         "assert lib.libpostal_setup_datadir(%r.encode())\n"
+        "assert lib.libpostal_setup_language_classifier_datadir(%r.encode())\n"
         "from addrnorm import _expand\n"
-        "print(json.dumps(_expand.expand_address(%r)))\n" % (BUNDLED, data, ADDRESS))
-    with tempfile.TemporaryDirectory() as empty:
-        process = child(code, XDG_DATA_HOME=empty)
-    assert process.returncode == 0, process.stderr
-    assert "781 franklin avenue crown heights brooklyn new york" in process.stdout, process.stdout
-    print("with data:", process.stdout.strip())
+        "print(json.dumps(_expand.expand_address(%r)))\n" % (BUNDLED, data, data, ADDRESS))
+    through_variable = "import json, addrnorm\nprint(json.dumps(addrnorm.expand_address(%r)))\n" % ADDRESS
+    for how, code, env in (("libpostal_setup_datadir", through_ctypes, {}),
+                           ("LIBPOSTAL_DATA_DIR", through_variable, {"LIBPOSTAL_DATA_DIR": data})):
+        with tempfile.TemporaryDirectory() as empty:
+            process = child(code, XDG_DATA_HOME=empty, **env)
+        assert process.returncode == 0, process.stderr
+        assert "781 franklin avenue crown heights brooklyn new york" in process.stdout, (how, process.stdout)
+        print("with data, through %s:" % how, process.stdout.strip())
 
 
 def main():
