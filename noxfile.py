@@ -218,7 +218,8 @@ def real(session):
     python = os.path.join(session.virtualenv.location, "bin", "python")
     with session.chdir(build):
         session.run("python", "-m", "pytest", os.path.join(ROOT, "tests", "engines"), "-p", "no:cacheprovider",
-                    "-q", "-rfEs", "--junitxml=" + os.path.join(build, "real-engines.xml"),
+                    "-q", "-rfEs", "--confcutdir=" + os.path.join(ROOT, "tests", "engines"),
+                    "--junitxml=" + os.path.join(build, "real-engines.xml"),
                     env={"PYTHONPATH": os.pathsep.join([build, os.path.join(ROOT, "tests")]), "PYSPARK_PYTHON": python,
                          "PYSPARK_DRIVER_PYTHON": python, "LIBPOSTAL_DATA_DIR": data})
     with session.chdir(build):
