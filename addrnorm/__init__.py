@@ -92,7 +92,9 @@ class _LibpostalDefault:
     option left at it is not passed on, so the extension function fetches
     libpostal's default afresh on each call, as when it is called without it."""
 
-    __slots__ = ()
+    # No __slots__: on 3.6 and 3.7, a dict-less instance held as the
+    # functions' default kept the extension modules alive through interpreter
+    # exit, so libpostal was never torn down.
 
     def __repr__(self):
         return "<libpostal's default>"
