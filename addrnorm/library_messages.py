@@ -40,14 +40,22 @@ class LibraryMessages:
     def __enter__(self):
         sys.stderr.flush()
         self._file = tempfile.TemporaryFile()
-        self._saved = os.dup(2)
         self._stderr = sys.stderr
-        # Python's own writes keep going to where standard error went; a
-        # sys.stderr that is not descriptor 2 (replaced by a caller) is not
-        # touched by the diversion at all.
-        if _on_descriptor_2(sys.stderr):
-            sys.stderr = os.fdopen(os.dup(self._saved), "w", encoding=getattr(self._stderr, "encoding", None) or "utf-8",
-                                   errors="backslashreplace", buffering=1)
+        try:
+            self._saved = os.dup(2)
+            # Python's own writes keep going to where standard error went; a
+            # sys.stderr that is not descriptor 2 (replaced by a caller) is
+            # not touched by the diversion at all.
+            if _on_descriptor_2(sys.stderr):
+                sys.stderr = os.fdopen(os.dup(self._saved), "w", errors="backslashreplace", buffering=1,
+                                       encoding=getattr(self._stderr, "encoding", None) or "utf-8")
+        except OSError:
+            # Out of descriptors: nothing is diverted, and nothing is kept open.
+            if self._saved is not None:
+                os.close(self._saved)
+                self._saved = None
+            self._file.close()
+            raise
         os.dup2(self._file.fileno(), 2)
         return self
 

@@ -57,3 +57,28 @@ def test_an_error_inside_restores_standard_error():
     after = os.fstat(2)
     assert sys.stderr is stderr
     assert (after.st_dev, after.st_ino) == (before.st_dev, before.st_ino)
+
+
+@pytest.mark.parametrize("failing_dup", [1, 2], ids=["saving", "for-python"])
+def test_out_of_descriptors_diverts_nothing_and_keeps_nothing_open(monkeypatch, failing_dup):
+    real_dup, calls = os.dup, []
+
+    def dup_failing_at(fd):
+        calls.append(fd)
+        if len(calls) == failing_dup:
+            raise OSError(24, "Too many open files")
+        return real_dup(fd)
+
+    # A sys.stderr on descriptor 2, as the command has, so that both dups run.
+    stderr = os.fdopen(2, "w", closefd=False)
+    monkeypatch.setattr(sys, "stderr", stderr)
+    before, open_before = os.fstat(2), sorted(os.listdir("/proc/self/fd"))
+    monkeypatch.setattr(os, "dup", dup_failing_at)
+    with pytest.raises(OSError):
+        with LibraryMessages():
+            pass
+    monkeypatch.setattr(os, "dup", real_dup)
+    after = os.fstat(2)
+    assert len(calls) == failing_dup
+    assert (after.st_dev, after.st_ino) == (before.st_dev, before.st_ino) and sys.stderr is stderr
+    assert sorted(os.listdir("/proc/self/fd")) == open_before
