@@ -87,10 +87,10 @@ public:
     }
     // Hands the array on to a new owner, who knows its count.
     char **release() {
-        char **items = items_;
+        char **handed_on = items_;
         items_ = nullptr;
         count_ = 0;
-        return items;
+        return handed_on;
     }
 
 private:
