@@ -5,7 +5,22 @@ from addrnorm.records import BadRecord
 
 
 def expand_one(address, options):
+    # A blank address has nothing to expand: no call, no expansions.
+    if not address.strip():
+        return []
     return addrnorm.expand_address(address, **options)
+
+
+def expand_field(record, job):
+    """The expansions of one field of a record; a record without it is bad."""
+    column, options = job
+    try:
+        value = record[column]
+    except KeyError:
+        raise BadRecord("no field %r" % column)
+    if isinstance(value, (dict, list)):
+        raise BadRecord("field %r is not text but %s" % (column, type(value).__name__))
+    return expand_one("" if value is None else value if isinstance(value, str) else str(value), options)
 
 
 def warm_up_expand():

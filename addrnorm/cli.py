@@ -9,160 +9,94 @@ The output file is replaced only with status 0 or 1; otherwise it is left as
 it was (but standard output, devices and pipes are written as the run goes).
 """
 import argparse
-import json
+import codecs
 import signal
 import sys
-import tempfile
 
 import addrnorm
-from addrnorm import AddressComponent, data
-from addrnorm.blocking import Clusters
-from addrnorm.calls import expand_one, hash_one, warm_up_expand, warm_up_hash
-from addrnorm.languages import check_languages
+from addrnorm import data
+from addrnorm.commands import command_dupes, command_expand, command_hash
 from addrnorm.library_messages import LibraryMessages
-from addrnorm.options import EXPAND_FLAGS, HASH_FLAGS
-from addrnorm.progress import Progress, Run
-from addrnorm.records import (InputError, Output, OutputError, RecordWriter, open_input, read_records, text_records,
-                              write_expansions)
+from addrnorm.options import EXPAND_FLAGS, FLAG_DEFAULTS, GEOHASH_PRECISION, HASH_FLAGS
+from addrnorm.records import InputError, OutputError
+from addrnorm.writers import Output
 
 
-# Commands.
+class Switch(argparse.Action):
+    """--FLAG and --no-FLAG, one line in --help: on, off, or left out for
+    libpostal's default."""
 
-def command_expand(options, out):
-    run = Run(options)
-    keywords = expand_keywords(options)
-    # "-" alone reads standard input, as it does for hash and dupes.
-    if options.addresses and options.addresses != ["-"]:
-        sources = [("<arguments>", None, [(n, a, 0) for n, a in enumerate(options.addresses, 1)])]
-    else:
-        stream, name, size = open_input(options.input or "-")
-        sources = [(name, size, text_records(stream))]
-    for name, size, records in sources:
-        for _, address, expansions in run.results(records, name, Progress(size, options.quiet), expand_one,
-                                                  keywords, warm_up_expand):
-            write_expansions(out, options.format, address, expansions)
-    return run.finish()
+    def __init__(self, option_strings, dest, default=None, help=None):
+        negative = ["--no-" + option[2:] for option in option_strings]
+        super(Switch, self).__init__(option_strings + negative, dest, nargs=0, default=default, help=help)
 
-
-def hash_options(options):
-    mapping = {}
-    for pair in options.map or ():
-        for item in pair.split(","):
-            column, _, label = item.partition("=")
-            if not column or not _:
-                raise InputError("--map takes COLUMN=LABEL pairs, not %r" % item)
-            mapping[column.strip()] = label.strip()
-    keywords = {name: getattr(options, name) for name in HASH_FLAGS if getattr(options, name) is not None}
-    if options.languages:
-        keywords["languages"] = language_list(options.languages)
-    if options.geohash_precision is not None:
-        keywords["geohash_precision"] = options.geohash_precision
-    if bool(options.lat) != bool(options.lon):
-        raise InputError("--lat and --lon go together")
-    return mapping, options.lat, options.lon, keywords
-
-
-def command_hash(options, out):
-    run = Run(options)
-    job = hash_options(options)
-    name, size, records, header = read_records(options.input, options.input_format)
-    writer = RecordWriter(out, options.format, header, "keys")
-    for number, record, keys in run.results(records, name, Progress(size, options.quiet), hash_one, job,
-                                            warm_up_hash):
-        run.write(writer, name, number, record, keys)
-    return run.finish()
-
-
-def command_dupes(options, out):
-    run = Run(options)
-    job = hash_options(options)
-    name, size, records, header = read_records(options.input, options.input_format)
-    clusters = Clusters()
-    # Records wait on disk, not in memory, until their cluster is known.
-    with tempfile.TemporaryFile("w+", encoding="utf-8") as spool:
-        for number, record, keys in run.results(records, name, Progress(size, options.quiet), hash_one, job,
-                                            warm_up_hash):
-            clusters.add(keys)
-            spool.write(json.dumps([number, record], ensure_ascii=False) + "\n")
-        numbers = clusters.numbered()
-        spool.seek(0)
-        writer = RecordWriter(out, options.format, header, "cluster")
-        sizes = {}
-        for index, line in enumerate(spool):
-            number, record = json.loads(line)
-            sizes[numbers[index]] = sizes.get(numbers[index], 0) + 1
-            run.write(writer, name, number, record, numbers[index])
-    if not options.quiet:
-        sys.stderr.write("addrnorm: %d records, %d keys, %d clusters, largest cluster %d\n" % (
-            len(numbers), len(clusters.owner), len(sizes), max(sizes.values()) if sizes else 0))
-    return run.finish()
-
-
-# Options.
-
-def split_list(text):
-    return [item.strip() for item in text.split(",") if item.strip()]
-
-
-def language_list(text):
-    """--languages, checked once: a code that is not one stops the run before
-    the first record, instead of refusing every record."""
-    codes = split_list(text)
-    try:
-        check_languages(codes)
-    except ValueError as error:
-        raise InputError("--%s" % error)
-    return codes
-
-
-def expand_keywords(options):
-    keywords = {name: getattr(options, name) for name in EXPAND_FLAGS if getattr(options, name) is not None}
-    if options.languages:
-        keywords["languages"] = language_list(options.languages)
-    if options.components:
-        mask = AddressComponent.NONE
-        for name in split_list(options.components):
-            try:
-                mask |= AddressComponent[name.upper()]
-            except KeyError:
-                raise InputError("--components: no component %r (one of %s)" % (
-                    name, ", ".join(member.lower() for member in AddressComponent.__members__)))
-        keywords["address_components"] = int(mask)
-    if options.root:
-        keywords["root"] = 1
-    return keywords
+    def __call__(self, parser, namespace, values, option_string=None):
+        setattr(namespace, self.dest, 0 if option_string.startswith("--no-") else 1)
 
 
 def add_switches(parser, names, what):
-    group = parser.add_argument_group(what, "each on or off; left out, libpostal's default")
+    group = parser.add_argument_group(what, "each on or off; left out, libpostal's default, shown")
     for name in names:
-        flag = name.replace("_", "-")
-        group.add_argument("--" + flag, dest=name, action="store_const", const=1, default=None)
-        group.add_argument("--no-" + flag, dest=name, action="store_const", const=0, help=argparse.SUPPRESS)
+        group.add_argument("--" + name.replace("_", "-"), dest=name, action=Switch,
+                           help="(default: %s)" % ("on" if FLAG_DEFAULTS[name] else "off"))
+
+
+def delimiter(text):
+    """--delimiter: one character; \\t or "tab" for a tab, as a shell passes
+    a tab with difficulty."""
+    text = "\t" if text in ("\\t", "tab") else text
+    if len(text) != 1:
+        raise argparse.ArgumentTypeError("one character, or \\t for a tab, not %r" % text)
+    return text
+
+
+def encoding(text):
+    try:
+        codecs.lookup(text)
+    except LookupError:
+        raise argparse.ArgumentTypeError("no encoding %r" % text)
+    return text
+
+
+def add_input(parser):
+    parser.add_argument("--encoding", type=encoding, default="utf-8",
+                        help="the input's encoding, any Python knows: latin-1, cp1252, utf-16 ... (default: utf-8; "
+                             "a byte-order mark is dropped); gzip-compressed input, told by its first bytes, is "
+                             "decompressed as it is read")
+    parser.add_argument("--delimiter", type=delimiter, metavar="CHAR",
+                        help="the CSV input's field separator, one character; \\t or tab for a tab "
+                             "(default: a tab for FILE.tsv and FILE.tab, with or without .gz, else a comma)")
 
 
 def add_common(parser):
-    parser.add_argument("-o", "--output", default="-", help="where to write (default: standard output)")
-    parser.add_argument("-j", "--jobs", type=int, default=1, help="worker processes (default 1)")
-    parser.add_argument("-q", "--quiet", action="store_true", help="no progress and no summary")
+    parser.add_argument("-o", "--output", default="-", help="where to write (default: -, standard output)")
+    parser.add_argument("-j", "--jobs", type=int, default=1, help="worker processes (default: 1)")
+    parser.add_argument("-q", "--quiet", action="store_true",
+                        help="no progress and no summary; warnings still shown (default: off)")
     parser.add_argument("--skip-bad", action="store_true",
-                        help="skip records that cannot be used, list the first few at the end, exit 1")
+                        help="skip records that cannot be used, list the first few at the end, exit 1 "
+                             "(default: off, a bad record stops the run with status 2)")
     parser.add_argument("--bad-records", metavar="FILE",
                         help="as --skip-bad, and list every skipped record in FILE, a line each: "
-                             "file, line number, reason, separated by tabs")
-    parser.add_argument("--languages", help="language codes, comma-separated: en,fr")
+                             "file, line number, reason, separated by tabs (default: none)")
+    parser.add_argument("--languages", help="language codes, comma-separated: en,fr (default: libpostal guesses)")
+    add_input(parser)
 
 
 def add_hash_options(parser):
     parser.add_argument("input", help="a CSV file with a header row, or JSON Lines; - for standard input")
-    parser.add_argument("--input-format", choices=["csv", "jsonl"], help="default: by the file's ending, else csv")
-    parser.add_argument("--format", choices=["jsonl", "csv"], default="jsonl", help="output (default jsonl)")
+    parser.add_argument("--input-format", choices=["csv", "jsonl"],
+                        help="(default: jsonl for FILE.jsonl, .ndjson and .json, with or without .gz, else csv)")
+    parser.add_argument("--format", choices=["jsonl", "csv"], default="jsonl", help="output (default: jsonl)")
     parser.add_argument("--map", action="append", metavar="COLUMN=LABEL",
                         help="take a column as one of libpostal's labels (house, road, house_number, postcode, "
-                             "city, ...): libpostal ignores other labels; an empty LABEL drops the column")
-    parser.add_argument("--lat", metavar="COLUMN", help="the latitude column (with --lon)")
-    parser.add_argument("--lon", metavar="COLUMN", help="the longitude column (with --lat)")
-    parser.add_argument("--geohash-precision", type=int)
+                             "city, ...; a label it does not know is an error); an empty LABEL drops the column; "
+                             "repeatable (default: column names are the labels)")
+    parser.add_argument("--lat", metavar="COLUMN", help="the latitude column, with --lon (default: none)")
+    parser.add_argument("--lon", metavar="COLUMN", help="the longitude column, with --lat (default: none)")
+    parser.add_argument("--geohash-precision", type=int, metavar="N",
+                        help="the length of the coordinates' geohash keys (default: %d, libpostal's)"
+                             % GEOHASH_PRECISION)
     add_switches(parser, HASH_FLAGS, "key options")
 
 
@@ -175,11 +109,22 @@ def build_parser():
     expand = commands.add_parser("expand", help="every normalized form of each address")
     expand.add_argument("addresses", nargs="*",
                         help="addresses; none, or - alone: read them one per line from -i FILE or standard input")
-    expand.add_argument("-i", "--input", help="a file of addresses, one per line; - for standard input")
-    expand.add_argument("--format", choices=["text", "jsonl"], default="text",
-                        help="text: each input's expansions, a blank line after each; jsonl: one object per input")
-    expand.add_argument("--components", help="address components, comma-separated: street,house_number")
-    expand.add_argument("--root", action="store_true", help="root forms (libpostal_expand_address_root)")
+    expand.add_argument("-i", "--input", help="a file of addresses, one per line; - for standard input "
+                                              "(default: standard input when no address is given)")
+    expand.add_argument("--format", choices=["text", "jsonl", "csv"],
+                        help="text: each input's expansions, a blank line after each; jsonl: an object per input "
+                             "with its line number; csv: line, input, expansions as a JSON list (default: text; "
+                             "with --column, csv)")
+    expand.add_argument("--column", metavar="NAME",
+                        help="read records (CSV with a header, or JSON Lines) and expand their field NAME, writing "
+                             "each record through with an added field expansions (default: none, a line is "
+                             "an address)")
+    expand.add_argument("--input-format", choices=["csv", "jsonl"],
+                        help="with --column (default: jsonl for FILE.jsonl, .ndjson and .json, else csv)")
+    expand.add_argument("--components", help="address components, comma-separated: street,house_number "
+                                             "(default: libpostal's)")
+    expand.add_argument("--root", action="store_true",
+                        help="root forms, libpostal_expand_address_root (default: off)")
     add_common(expand)
     add_switches(expand, EXPAND_FLAGS, "normalization options")
     expand.set_defaults(run=command_expand)
@@ -210,8 +155,11 @@ def main(argv=None):
     try:
         with messages:
             out = Output(options.output)
-            status = options.run(options, out)
+            run = options.run(options, out)
+            status = run.finish()
             out.finish()
+        # A run whose output failed has no summary to give.
+        run.report()
     except (InputError, addrnorm.LibpostalLoadError) as error:
         sys.stderr.write("addrnorm: %s\n" % error)
         status = 2

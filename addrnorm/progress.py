@@ -4,19 +4,36 @@ skipped with --skip-bad: the first few listed at the end, all of them in the
 --bad-records file)."""
 import os
 import sys
+import time
 
 from addrnorm.parallel import processed
-from addrnorm.records import BadRecord, InputError, Output
+from addrnorm.records import BadRecord, InputError
+from addrnorm.writers import Output
 
 # Skipped records listed on standard error; --bad-records has them all.
 SHOWN = 10
 
+# The bar is redrawn at most this often (seconds), and the clock looked at
+# once every so many records: a run of millions must not pay per record.
+REDRAW = 0.2
+EVERY = 64
+
+
+def count(number, noun, nouns=None):
+    """"1 record", "1,234 records": whole numbers, with their thousands marked."""
+    return "%s %s" % (format(number, ","), noun if number == 1 else nouns or noun + "s")
+
 
 class Progress:
-    """A bar over the input's bytes, with the count of records."""
+    """A bar on standard error when it is a terminal: how far the phase has
+    got (by the bytes of the input read, or by the records written), the
+    records done and how many a second."""
 
-    def __init__(self, total_bytes, quiet):
-        self.bar = None
+    def __init__(self, quiet, phase, total=None, position=None):
+        """total: in bytes when position, a function, gives the bytes read so
+        far; else in records. None: not known, no bar, only the counts."""
+        self.records, self.position, self.bar = 0, position, None
+        self.started = self.due = time.monotonic()
         if not quiet and sys.stderr.isatty():
             from tqdm import tqdm
             try:
@@ -24,21 +41,36 @@ class Progress:
                 columns = os.get_terminal_size(sys.stderr.fileno()).columns or 80
             except OSError:
                 columns = 80
-            self.bar = tqdm(total=total_bytes, unit="B", unit_scale=True, file=sys.stderr, ncols=columns,
-                            desc="addrnorm")
-        self.records = 0
+            form = ("{desc}: {percentage:3.0f}%|{bar}| {elapsed}<{remaining}{postfix}" if total else
+                    "{desc}: {elapsed}{postfix}")
+            self.bar = tqdm(total=total or None, file=sys.stderr, ncols=columns, desc="addrnorm " + phase,
+                            bar_format=form, mininterval=REDRAW)
 
-    def advance(self, size):
+    @classmethod
+    def reading(cls, source, quiet, phase):
+        return cls(quiet, phase, source.size, source.position)
+
+    def advance(self):
         self.records += 1
-        if self.bar is not None:
-            self.bar.update(size)
-            if self.records % 1000 == 0:
-                self.bar.set_postfix(records=self.records, refresh=False)
+        if self.bar is not None and self.records % EVERY == 0 and time.monotonic() >= self.due:
+            self.show()
+
+    def show(self):
+        now = time.monotonic()
+        self.due = now + REDRAW
+        done = self.position() if self.position else self.records
+        if done is not None and self.bar.total:
+            self.bar.n = min(done, self.bar.total)
+        rate = self.records / (now - self.started) if now > self.started else 0
+        self.bar.set_postfix_str("%s, %s records/s" % (count(self.records, "record"), format(int(rate), ",")),
+                                 refresh=False)
+        self.bar.refresh()
 
     def close(self):
         if self.bar is not None:
-            self.bar.set_postfix(records=self.records)
+            self.show()
             self.bar.close()
+            self.bar = None
 
 
 class Run:
@@ -48,6 +80,10 @@ class Run:
         self.options = options
         self.skipped = []
         self.count = 0
+        # Every line read is in one of these, or skipped, or in a record.
+        self.records = self.blank = 0
+        # What goes to standard error once the output is in place.
+        self.said = []
 
     def bad(self, name, number, message):
         if not (self.options.skip_bad or self.options.bad_records):
@@ -56,19 +92,25 @@ class Run:
         if self.options.bad_records or len(self.skipped) < SHOWN:
             self.skipped.append((name, number, message))
 
-    def feed(self, records, name, progress):
-        """Keeps the usable records for the workers, accounting for the others."""
-        for number, record, size in records:
-            progress.advance(size)
+    def feed(self, records, name, progress, blank):
+        """Keeps the usable records for the workers, accounting for the others;
+        a blank line goes on as the record blank, unless that is None."""
+        for number, record in records:
+            progress.advance()
             if isinstance(record, BadRecord):
                 self.bad(name, number, str(record))
-            elif record is not None:
+            elif record is None:
+                self.blank += 1
+                if blank is not None:
+                    yield number, blank
+            else:
+                self.records += 1
                 yield number, record
 
-    def results(self, records, name, progress, function, job, warm_up):
-        """(line, record, result) for each usable record, in input order; the
-        bad ones accounted for."""
-        stream = processed(self.feed(records, name, progress), function, job, self.options.jobs, warm_up)
+    def results(self, records, name, progress, function, job, warm_up, blank=None):
+        """(line, record, result) for each usable record (and blank line, if
+        blank is not None), in input order; the bad ones accounted for."""
+        stream = processed(self.feed(records, name, progress, blank), function, job, self.options.jobs, warm_up)
         try:
             for number, item, result, error in stream:
                 if error is None:
@@ -86,7 +128,19 @@ class Run:
         except BadRecord as refused:
             self.bad(name, number, str(refused))
 
+    def summary(self, *counts):
+        """One line on standard error: the counts given, then the blank lines."""
+        if self.blank:
+            counts += (count(self.blank, "blank line"),)
+        if not self.options.quiet:
+            self.said.append("addrnorm: %s" % ", ".join(counts))
+
+    def warn(self, text):
+        """Shown even with --quiet: a run that reaches nothing is a mistake."""
+        self.said.append("addrnorm: warning: %s" % text)
+
     def finish(self):
+        """The --bad-records listing written; the status, 0 or 1."""
         if self.options.bad_records:
             listing = Output(self.options.bad_records)
             try:
@@ -95,8 +149,14 @@ class Run:
                 listing.finish()
             finally:
                 listing.discard()
+        return 1 if self.count else 0
+
+    def report(self):
+        """The summary, the warnings and the skipped records, on standard error."""
+        for line in self.said:
+            sys.stderr.write(line + "\n")
         if not self.count:
-            return 0
+            return
         sys.stderr.write("addrnorm: skipped %d bad records:\n" % self.count)
         for name, number, message in self.skipped[:SHOWN]:
             sys.stderr.write("  %s: line %d: %s\n" % (name, number, message))
@@ -104,4 +164,3 @@ class Run:
             sys.stderr.write("  ... and %d more%s\n" % (self.count - SHOWN, ", all in " + self.options.bad_records
                                                           if self.options.bad_records else
                                                           " (--bad-records FILE lists them all)"))
-        return 1

@@ -1,5 +1,6 @@
 """The addrnorm command, on the test double (which echoes an address as its
 one expansion and a record's fields as its keys, "label|value")."""
+import gzip
 import json
 import subprocess
 import sys
@@ -7,6 +8,7 @@ import sys
 import pytest
 
 from addrnorm import cli
+from addrnorm.options import EXPAND_FLAGS, FLAG_DEFAULTS, GEOHASH_PRECISION, HASH_FLAGS
 from heap import UNDER_VALGRIND
 from terminal import run_on_a_terminal
 
@@ -45,17 +47,30 @@ def command(*argv, **kwargs):
 
 @pytest.mark.parametrize("argv, expected", [
     (["expand", "Main St", "Rue X"], "Main St\n\nRue X\n\n"),
-    (["expand", "--format", "jsonl", "Main St"], '{"input": "Main St", "expansions": ["Main St"]}\n'),
+    (["expand", "--format", "jsonl", "Main St", "Rue X"],
+     '{"line": 1, "input": "Main St", "expansions": ["Main St"]}\n{"line": 2, "input": "Rue X", "expansions": '
+     '["Rue X"]}\n'),
+    (["expand", "--format", "csv", "Main St", " "], 'line,input,expansions\n1,Main St,"[""Main St""]"\n2,,[]\n'),
 ])
 def test_expand_addresses_from_arguments(tmp_path, argv, expected):
     assert run(tmp_path, *argv) == (0, expected)
 
 
-def test_expand_a_file_skips_blank_lines_and_keeps_order(tmp_path, double):
+def test_expand_a_file_keeps_order_and_a_place_for_blank_lines(tmp_path, double):
     path = write(tmp_path, "addresses.txt", "781 Franklin Ave\n\n  \nStraße 5\r\n東京\n")
+    calls = double.counters()["calls"]
     status, output = run(tmp_path, "expand", "-i", path, "--format", "jsonl")
     assert status == 0
-    assert [json.loads(line)["input"] for line in output.splitlines()] == ["781 Franklin Ave", "Straße 5", "東京"]
+    assert [json.loads(line) for line in output.splitlines()] == [
+        {"line": 1, "input": "781 Franklin Ave", "expansions": ["781 Franklin Ave"]},
+        {"line": 2, "input": "", "expansions": []}, {"line": 3, "input": "", "expansions": []},
+        {"line": 4, "input": "Straße 5", "expansions": ["Straße 5"]},
+        {"line": 5, "input": "東京", "expansions": ["東京"]}]
+    assert double.counters()["calls"] - calls == 3, "a blank line is not expanded"
+    # As text, a group per line: the nth group is the nth line's.
+    assert run(tmp_path, "expand", "-i", path)[1] == "781 Franklin Ave\n\n\n\nStraße 5\n\n東京\n\n"
+    process = command("expand", "-i", path)
+    assert process.stderr == "addrnorm: 3 addresses, 3 expansions, 2 blank lines\n"
 
 
 @pytest.mark.parametrize("argv", [[], ["-"], ["-i", "-"]], ids=["no-address", "dash", "input-dash"])
@@ -79,7 +94,8 @@ def test_expand_options_reach_the_library(tmp_path, double):
 
 def test_expand_shows_none_and_empty_results(tmp_path, double):
     double.set_result(None)
-    assert run(tmp_path, "expand", "--format", "jsonl", "x") == (0, '{"input": "x", "expansions": null}\n')
+    assert run(tmp_path, "expand", "--format", "jsonl", "x") == (
+        0, '{"line": 1, "input": "x", "expansions": null}\n')
     double.set_result([])
     assert run(tmp_path, "expand", "x") == (0, "\n")
 
@@ -198,11 +214,146 @@ def test_jobs_keep_the_input_order(tmp_path, jobs):
     assert command("dupes", records, "-j", jobs, "-q").stdout == command("dupes", records, "-q").stdout
 
 
-def test_progress_only_on_a_terminal(tmp_path):
+def test_progress_only_on_a_terminal_and_a_summary_at_the_end(tmp_path):
     path = write(tmp_path, "a.txt", "Main St\n" * 50)
-    quiet = command("expand", "-i", path)
-    assert quiet.returncode == 0 and quiet.stderr == ""
+    plain = command("expand", "-i", path)
+    assert plain.returncode == 0 and plain.stderr == "addrnorm: 50 addresses, 50 expansions\n"
+    assert command("expand", "-i", path, "-q").stderr == ""
     with open(str(tmp_path / "out"), "w") as out:
         process, shown = run_on_a_terminal(["expand", "-i", path], stdout=out)
     assert process.returncode == 0
-    assert b"addrnorm" in shown and b"records=50" in shown and b"100%" in shown
+    assert b"addrnorm expanding: 100%" in shown and b"50 records, " in shown and b" records/s" in shown
+    assert b"50.0" not in shown
+    # dupes shows its second phase, the writing, too.
+    records = write(tmp_path, "r.csv", "city\n" + "X\n" * 70)
+    with open(str(tmp_path / "out"), "w") as out:
+        process, shown = run_on_a_terminal(["dupes", records], stdout=out)
+    assert process.returncode == 0
+    assert b"addrnorm hashing: 100%" in shown and b"addrnorm writing: 100%" in shown and b"70 records" in shown
+    assert shown.rstrip().endswith(b"addrnorm: 70 records, 1 key, 1 cluster, largest cluster 70")
+
+
+def test_an_open_quote_loses_no_line(tmp_path):
+    lines = ["city,road"] + ["C%d,R%d" % (n, n) for n in range(2, 400)]
+    lines[199] = 'C200,"R200'
+    path = write(tmp_path, "open.csv", "\n".join(lines) + "\n")
+    listing = tmp_path / "bad.tsv"
+    process = command("hash", path, "--bad-records", str(listing), "-q")
+    assert process.returncode == 1
+    assert [json.loads(line)["line"] for line in process.stdout.splitlines()] == [
+        n for n in range(2, 400) if n != 200]
+    assert listing.read_text(encoding="utf-8") == "%s\t200\ta quoted field is not closed within 100 lines\n" % path
+    assert command("hash", path).returncode == 2
+
+
+HEADERS = [
+    ("a column --map names is not in the header", PLACES, ["--map", "nme=house"],
+     "--map: %s has no column 'nme' (its columns: name, street, num, zip, town)"),
+    ("a label libpostal does not know", PLACES, ["--map", "name=hous"],
+     "--map: 'hous' is not a label of libpostal's; they are: house, house_number, road, unit"),
+    ("--lat names no column", "city,y,x\nX,1,2\n", ["--lat", "lat", "--lon", "x"], "--lat: %s has no column 'lat'"),
+    ("no column reaches a label", PLACES, [], "%s: no column is one of libpostal's labels, so no record would give a "
+                                             "key (columns: name, street, num, zip, town); name them with --map"),
+    ("a file separated by semicolons", "name;city\nX;Y\n", [],
+     "the header is one column: if the file is separated by ';', give --delimiter ';'"),
+]
+
+
+@pytest.mark.parametrize("text, argv, message", [row[1:] for row in HEADERS], ids=[row[0] for row in HEADERS])
+def test_options_that_reach_no_column_are_usage_errors(tmp_path, text, argv, message):
+    path = write(tmp_path, "places.csv", text)
+    for name in ("hash", "dupes"):
+        process = command(name, path, *argv)
+        assert process.returncode == 2 and process.stdout == ""
+        assert message.replace("%s", path) in process.stderr
+
+
+@pytest.mark.parametrize("name, data, argv", [
+    ("bom.csv", "\ufeffname,city\nX,Y\n".encode("utf-8"), ["--map", "name=house"]),
+    ("semicolons.csv", b"name;city\nX;Y\n", ["--map", "name=house", "--delimiter", ";"]),
+    ("tabs.tsv", b"name\tcity\nX\tY\n", ["--map", "name=house"]),
+    ("tabs.txt", b"name\tcity\nX\tY\n", ["--map", "name=house", "--delimiter", "\\t"]),
+    ("latin.csv", "name,city\nX,Y\n".encode("latin-1"), ["--map", "name=house", "--encoding", "latin-1"]),
+    ("utf16.csv", "name,city\nX,Y\n".encode("utf-16"), ["--map", "name=house", "--encoding", "utf-16"]),
+    ("places.csv.gz", gzip.compress(b"name,city\nX,Y\n"), ["--map", "name=house"]),
+    ("places.jsonl.gz", gzip.compress(b'{"name": "X", "city": "Y"}\n'), ["--map", "name=house"]),
+])
+def test_input_conventions(tmp_path, name, data, argv):
+    path = write(tmp_path, name, data)
+    status, output = run(tmp_path, "hash", path, *argv)
+    assert (status, json.loads(output)["keys"]) == (0, ["house|X", "city|Y"])
+
+
+def test_compressed_standard_input():
+    process = command("expand", "--format", "jsonl", "-i", "-", input=gzip.compress(b"Main St\n").decode("latin-1"),
+                      encoding="latin-1")
+    assert process.returncode == 0, process.stderr
+    assert json.loads(process.stdout)["input"] == "Main St"
+
+
+def test_a_run_that_gives_no_key_says_so_even_when_quiet(tmp_path, double, capsys):
+    double.set_result(None)
+    path = write(tmp_path, "places.csv", "city\nX\n")
+    assert run(tmp_path, "hash", path, "-q")[0] == 0
+    assert capsys.readouterr().err.startswith("addrnorm: warning: no record gave a key: libpostal reads only fields "
+                                              "labelled house, house_number")
+    # JSON Lines have no header: a mapping that reached no field is said at the end.
+    path = write(tmp_path, "places.jsonl", '{"name": "X", "city": "Y"}\n')
+    process = command("hash", path, "--map", "nme=house")
+    assert "addrnorm: warning: --map: no record has a field 'nme'\n" in process.stderr
+    assert "warning: no record gave a key" not in process.stderr
+
+
+EXPAND_COLUMN = [
+    ([], 'id,addr,zip,expansions\n1,Main St,1,"[""Main St""]"\n2,,2,[]\n3,"Rue X, 5",3,"[""Rue X, 5""]"\n'),
+    (["--format", "jsonl"], '{"line": 2, "record": {"id": "1", "addr": "Main St", "zip": "1"}, "expansions": '
+                            '["Main St"]}\n'),
+    (["--format", "text"], "Main St\n\n\nRue X, 5\n\n"),
+]
+
+
+@pytest.mark.parametrize("argv, expected", EXPAND_COLUMN, ids=["csv", "jsonl", "text"])
+def test_expand_a_column_writing_the_others_through(tmp_path, argv, expected):
+    path = write(tmp_path, "a.csv", 'id,addr,zip\n1,Main St,1\n2,,2\n\n3,"Rue X, 5",3\n')
+    status, output = run(tmp_path, "expand", "-i", path, "--column", "addr", *argv)
+    assert status == 0
+    assert output.startswith(expected)
+    process = command("expand", "-i", path, "--column", "addr", "-j", "2", *argv)
+    assert process.stdout.startswith(expected)
+    assert process.stderr == "addrnorm: 3 records, 2 expansions, 1 blank address, 1 blank line\n"
+
+
+@pytest.mark.parametrize("argv, message", [
+    (["--column", "adr"], "--column: %s has no column 'adr' (its columns: id, addr)"),
+    (["--column", "addr", "x"], "--column reads records from -i FILE"),
+    (["--input-format", "csv"], "--input-format and --delimiter go with --column"),
+    (["--delimiter", ";"], "--input-format and --delimiter go with --column"),
+    (["--column", "addr", "--input-format", "jsonl", "--delimiter", ";"], "--delimiter is for CSV input"),
+    (["--delimiter", ";;"], "argument --delimiter: one character"),
+    (["--encoding", "utf-9"], "argument --encoding: no encoding 'utf-9'"),
+])
+def test_expand_usage_errors(tmp_path, argv, message):
+    path = write(tmp_path, "a.csv", "id,addr\n1,Main St\n")
+    process = command("expand", "-i", path, *argv)
+    assert process.returncode == 2 and message.replace("%s", path) in process.stderr
+
+
+@pytest.mark.parametrize("name", ["expand", "hash", "dupes"])
+def test_help_shows_every_default_and_the_no_forms(name):
+    parser = cli.build_parser()
+    commands = next(action for action in parser._actions if action.dest == "command")
+    sub = commands.choices[name]
+    for action in sub._actions:
+        if action.option_strings and action.dest != "help":
+            assert "default" in action.help, action.option_strings
+    text = sub.format_help()
+    assert "--with-unit, --no-with-unit" in text or "--lowercase, --no-lowercase" in text
+    flags = HASH_FLAGS if name != "expand" else EXPAND_FLAGS
+    for flag in flags:
+        assert "--no-" + flag.replace("_", "-") in text
+
+
+def test_the_defaults_in_the_help_are_the_librarys(double):
+    shown = dict(double.default_options().as_dict(), **double.hash_default_options().as_dict())
+    assert {name: shown[name] for name in FLAG_DEFAULTS} == FLAG_DEFAULTS
+    assert shown["geohash_precision"] == GEOHASH_PRECISION

@@ -136,7 +136,7 @@ def test_a_reader_that_goes_away_ends_the_run_quietly(tmp_path, jobs):
     many = write(tmp_path / "many.txt", "".join("%d Main St\n" % n for n in range(50000)))
     process = start(["expand", "-i", many, "--format", "jsonl", "--jobs", jobs], stdout=subprocess.PIPE)
     try:
-        assert process.stdout.readline().startswith('{"input": "0 Main St"')
+        assert process.stdout.readline().startswith('{"line": 1, "input": "0 Main St"')
         process.stdout.close()  # as head does after its lines
         errors = process.stderr.read()
         process.wait(timeout=60)
@@ -154,6 +154,7 @@ def test_skip_bad_lists_a_few_and_bad_records_lists_all(tmp_path, capsys):
     out = str(tmp_path / "out")
     assert cli.main(["hash", source, "--skip-bad", "-o", out]) == 1
     shown = capsys.readouterr().err.splitlines()
+    assert shown.pop(0) == "addrnorm: 25 records, 50 keys, 0 records without keys"
     assert shown[0] == "addrnorm: skipped 25 bad records:"
     assert shown[1] == "  %s: line 2: 1 columns where the header has 2" % source
     assert len(shown) == 1 + 10 + 1 and shown[-1].startswith("  ... and 15 more")

@@ -1,12 +1,19 @@
 """The command's readers and writers, on in-memory streams: which line each
 record is numbered by, and which lines are blank, bad or refused."""
+import gzip
 import io
 import json
 
 import pytest
 
-from addrnorm.records import (BadRecord, InputError, RecordWriter, csv_records, jsonl_records, read_records,
-                              text_records, write_expansions)
+from addrnorm.readers import MAX_RECORD_LINES, csv_records, input_format, jsonl_records, read_records, text_records
+from addrnorm.records import BadRecord, InputError
+from addrnorm.sources import Source
+from addrnorm.writers import ExpansionWriter, RecordWriter
+
+
+def source(data, name="in", encoding="utf-8"):
+    return Source(io.BytesIO(data), name, encoding)
 
 
 class Bad:
@@ -26,8 +33,7 @@ class Bad:
 
 def read(records):
     """(line, record) pairs, a BadRecord as Bad."""
-    return [(number, Bad(str(record)) if isinstance(record, BadRecord) else record)
-            for number, record, _ in records]
+    return [(number, Bad(str(record)) if isinstance(record, BadRecord) else record) for number, record in records]
 
 
 NOT_UTF8 = Bad("bytes that are not UTF-8")
@@ -46,14 +52,14 @@ TEXT = [
 
 @pytest.mark.parametrize("data, expected", [row[1:] for row in TEXT], ids=[row[0] for row in TEXT])
 def test_text_records(data, expected):
-    assert read(text_records(io.BytesIO(data))) == expected
+    assert read(text_records(source(data))) == expected
 
 
 CSV = [
     ("rows", b"city,road\nX,R1\nY,R2\n", [(1, ["city", "road"]), (2, {"city": "X", "road": "R1"}),
                                            (3, {"city": "Y", "road": "R2"})]),
     ("CRLF", b"city,road\r\nX,R1\r\n", [(1, ["city", "road"]), (2, {"city": "X", "road": "R1"})]),
-    ("blank lines are not records", b"city\n\nX\n\n", [(1, ["city"]), (3, {"city": "X"})]),
+    ("blank lines are not records", b"city\n\nX\n\n", [(1, ["city"]), (2, None), (3, {"city": "X"}), (4, None)]),
     ("ragged rows", b"city,road\nX\nY,R,extra\nZ,R\n",
      [(1, ["city", "road"]), (2, Bad("1 columns where the header has 2")),
       (3, Bad("3 columns where the header has 2")), (4, {"city": "Z", "road": "R"})]),
@@ -64,17 +70,73 @@ CSV = [
     ("a field over the csv module's limit", b"a,b\n1,\"" + b"w" * 131073 + b"\"\n5,6\n",
      [(1, ["a", "b"]), (2, Bad("CSV: field larger than field limit")), (3, {"a": "5", "b": "6"})]),
     ("header only", b"city,road\n", [(1, ["city", "road"])]),
+    ("a byte-order mark is not part of the header", b"\xef\xbb\xbfname,city\nX,Y\n",
+     [(1, ["name", "city"]), (2, {"name": "X", "city": "Y"})]),
+    # A quote left open: refused at the line it opens on, the lines after
+    # it read again, not swallowed into one field.
+    ("a quote open to the end", b'a,b\n1,2\n3,"4\n5,6\n7,8\n',
+     [(1, ["a", "b"]), (2, {"a": "1", "b": "2"}), (3, Bad("a quoted field is not closed before the end")),
+      (4, {"a": "5", "b": "6"}), (5, {"a": "7", "b": "8"})]),
+    ("a quote open over too many lines", b'a,b\n"1,2\n' + b"3,4\n" * MAX_RECORD_LINES + b'"5",6\n',
+     [(1, ["a", "b"]), (2, Bad("a quoted field is not closed within %d lines" % MAX_RECORD_LINES))]
+     + [(n, {"a": "3", "b": "4"}) for n in range(3, 3 + MAX_RECORD_LINES)]
+     + [(3 + MAX_RECORD_LINES, {"a": "5", "b": "6"})]),
+    ("a field on the most lines a record may take", b'a,b\n"' + b"x\n" * (MAX_RECORD_LINES - 1) + b'",1\n',
+     [(1, ["a", "b"]), (1 + MAX_RECORD_LINES, {"a": "x\n" * (MAX_RECORD_LINES - 1), "b": "1"})]),
+    ("a refused record over lines: the lines after its first read again",
+     b'a,b\n"x\n' + b"w" * 131073 + b'",1\n2,3\n',
+     [(1, ["a", "b"]), (2, Bad("CSV: field larger than field limit")), (3, Bad("CSV: field larger than field limit")),
+      (4, {"a": "2", "b": "3"})]),
 ]
 
 
 @pytest.mark.parametrize("data, expected", [row[1:] for row in CSV], ids=[row[0] for row in CSV])
 def test_csv_records(data, expected):
-    assert read(csv_records(io.BytesIO(data), "places.csv")) == expected
+    assert read(csv_records(source(data, "places.csv"))) == expected
 
 
-def test_csv_without_a_header_is_an_input_error():
-    with pytest.raises(InputError, match="^places.csv: empty input, no header row$"):
-        list(csv_records(io.BytesIO(b""), "places.csv"))
+def test_every_line_is_a_record_blank_or_refused():
+    # An open quote halfway through many lines loses none of them.
+    lines = [b"a,b"] + [b"%d,x" % n for n in range(2, 5000)]
+    lines[3318] = b'3319,"x'
+    numbers = sorted(number for number, _ in csv_records(source(b"\n".join(lines) + b"\n")))
+    assert numbers == list(range(1, 5000))
+
+
+@pytest.mark.parametrize("data, message", [
+    (b"", "^places.csv: empty input, no header row$"),
+    (b"\ncity\n", "^places.csv: line 1 is blank"),
+    (b'"city\nX\n', "^places.csv: line 1: a quoted field is not closed before the end of the input$"),
+    (b"city,road,city\n", "^places.csv: the header names 'city' more than once$"),
+])
+def test_a_header_that_cannot_be_used_is_an_input_error(data, message):
+    with pytest.raises(InputError, match=message):
+        list(csv_records(source(data, "places.csv")))
+
+
+@pytest.mark.parametrize("data, encoding, delimiter, expected", [
+    ("city;road\nKöln;R\n".encode("latin-1"), "latin-1", ";", {"city": "Köln", "road": "R"}),
+    ("city\troad\nKöln\tR\n".encode("utf-16"), "utf-16", "\t", {"city": "Köln", "road": "R"}),
+    (gzip.compress("city,road\nKöln,R\n".encode("utf-8")), "utf-8", ",", {"city": "Köln", "road": "R"}),
+    (gzip.compress("city|road\r\nKöln|R\r\n".encode("cp1252")), "cp1252", "|", {"city": "Köln", "road": "R"}),
+])
+def test_csv_in_other_encodings_delimiters_and_compressed(data, encoding, delimiter, expected):
+    assert read(csv_records(source(data, encoding=encoding), delimiter))[1:] == [(2, expected)]
+
+
+def test_a_truncated_compressed_input_is_an_input_error():
+    data = gzip.compress(b"city\n" + b"X\n" * 1000)
+    with pytest.raises(InputError, match="^in.gz: line .*gzip data: Compressed file ended"):
+        list(text_records(source(data[:-20], "in.gz")))
+
+
+@pytest.mark.parametrize("name, form, delimiter, expected", [
+    ("a.csv", None, None, ("csv", ",")), ("a.tsv", None, None, ("csv", "\t")), ("a.tab.gz", None, None, ("csv", "\t")),
+    ("a.tsv", None, ";", ("csv", ";")), ("a.jsonl.gz", None, None, ("jsonl", ",")),
+    ("a.txt", "jsonl", None, ("jsonl", ",")),
+])
+def test_input_format_by_the_ending(name, form, delimiter, expected):
+    assert input_format(name, form, delimiter) == expected
 
 
 JSONL = [
@@ -91,17 +153,17 @@ JSONL = [
 
 @pytest.mark.parametrize("data, expected", [row[1:] for row in JSONL], ids=[row[0] for row in JSONL])
 def test_jsonl_records(data, expected):
-    assert read(jsonl_records(io.BytesIO(data))) == expected
+    assert read(jsonl_records(source(data))) == expected
 
 
-@pytest.mark.parametrize("reader, data", [
-    (text_records, b"a\n\n\xff\nb\r\nc"),
-    (jsonl_records, b'{"a": 1}\n\n[1]\n{bad\n'),
-    (lambda stream: csv_records(stream, "x.csv"), b'a,b\n1,2\n"x\ny",z\n3\n\xff,1\n'),
-])
-def test_the_bytes_read_add_up_to_the_input(reader, data):
-    # The progress bar counts them against the file's size.
-    assert sum(size for _, _, size in reader(io.BytesIO(data))) == len(data)
+def test_the_position_reaches_the_size_of_the_file(tmp_path):
+    # The progress bar measures it against the file's size, compressed or not.
+    for name, data in (("a.txt", b"x\n" * 100000), ("a.txt.gz", gzip.compress(b"x\n" * 100000))):
+        (tmp_path / name).write_bytes(data)
+        read = Source(open(str(tmp_path / name), "rb"), name)
+        assert read.size == len(data)
+        assert sum(1 for _ in read.lines()) == 100000
+        assert read.position() == len(data)
 
 
 @pytest.mark.parametrize("name, form, header", [
@@ -111,9 +173,9 @@ def test_the_bytes_read_add_up_to_the_input(reader, data):
 def test_read_records_chooses_the_format_by_the_ending(tmp_path, name, form, header):
     path = tmp_path / name
     path.write_bytes(b"city\n" if header else b'{"city": "X"}\n')
-    _, size, records, found = read_records(str(path), form)
-    assert (size, found) == (path.stat().st_size, header)
-    assert [record for _, record, _ in records] == ([] if header else [{"city": "X"}])
+    read, records, found = read_records(str(path), form)
+    assert (read.size, found) == (path.stat().st_size, header)
+    assert [record for _, record in records] == ([] if header else [{"city": "X"}])
 
 
 def test_read_records_names_a_missing_file():
@@ -123,11 +185,14 @@ def test_read_records_names_a_missing_file():
 
 @pytest.mark.parametrize("form, expansions, expected", [
     ("text", ["a", "b"], "a\nb\n\n"), ("text", None, "\n"), ("text", [], "\n"),
-    ("jsonl", ["é"], '{"input": "x", "expansions": ["é"]}\n'), ("jsonl", None, '{"input": "x", "expansions": null}\n'),
+    ("jsonl", ["é"], '{"line": 7, "input": "x, y", "expansions": ["é"]}\n'),
+    ("jsonl", None, '{"line": 7, "input": "x, y", "expansions": null}\n'),
+    ("csv", ["a", 'b "c"'], 'line,input,expansions\n7,"x, y","[""a"", ""b \\""c\\""""]"\n'),
+    ("csv", None, 'line,input,expansions\n7,"x, y",\n'),
 ])
-def test_write_expansions(form, expansions, expected):
+def test_expansion_writer(form, expansions, expected):
     out = io.StringIO()
-    write_expansions(out, form, "x", expansions)
+    ExpansionWriter(out, form).write(7, "x, y", expansions)
     assert out.getvalue() == expected
 
 

@@ -1,0 +1,157 @@
+"""Writing the addrnorm command's output: expansions as text, JSON Lines or
+CSV, records with an added field as JSON Lines or CSV, to an Output that
+replaces its target only when the run succeeds."""
+import csv
+import io
+import json
+import os
+import stat
+import sys
+import tempfile
+
+from addrnorm.records import BadRecord, OutputError
+
+
+def _group(out, items):
+    for item in items or ():
+        out.write(item + "\n")
+    out.write("\n")
+
+
+def _cell(value):
+    """A list as JSON in one CSV cell; None as an empty one."""
+    if isinstance(value, list):
+        return json.dumps(value, ensure_ascii=False)
+    return "" if value is None else value
+
+
+class ExpansionWriter:
+    """Each input's expansions, with the line it came from so that they join
+    back: text, the expansions a line each and a blank line after them (a
+    group per input, an empty one for a blank line); jsonl, an object per
+    input; csv, a row per input with the expansions as a JSON list."""
+
+    def __init__(self, out, form):
+        self.out, self.form = out, form
+        self.csv = None
+        if form == "csv":
+            self.csv = csv.writer(out, lineterminator="\n")
+            self.csv.writerow(["line", "input", "expansions"])
+
+    def write(self, number, address, expansions):
+        if self.form == "jsonl":
+            self.out.write(json.dumps({"line": number, "input": address, "expansions": expansions},
+                                      ensure_ascii=False) + "\n")
+        elif self.csv is not None:
+            self.csv.writerow([number, address, _cell(expansions)])
+        else:
+            _group(self.out, expansions)
+
+
+class RecordWriter:
+    """Writes a record with one added field, as JSON Lines or CSV; as text,
+    only the field (a list a line each, and a blank line)."""
+
+    def __init__(self, out, form, header, field):
+        self.out, self.form, self.field = out, form, field
+        self.csv = None
+        self.header = header
+
+    def write(self, number, record, value):
+        if self.form == "jsonl":
+            self.out.write(json.dumps({"line": number, "record": record, self.field: value},
+                                      ensure_ascii=False) + "\n")
+            return
+        if self.form == "text":
+            _group(self.out, value)
+            return
+        if self.csv is None:
+            self.header = self.header or list(record)
+            self.csv = csv.writer(self.out, lineterminator="\n")
+            self.csv.writerow(list(self.header) + [self.field])
+        for column in record:
+            if column not in self.header:
+                raise BadRecord("field %r is not a column of the CSV output (its columns come from the first "
+                                "record); use --format jsonl" % column)
+        self.csv.writerow([record.get(column, "") for column in self.header] + [_cell(value)])
+
+
+class Output:
+    """The command's output. A regular file (or a new one) is written as a
+    temporary file beside it, renamed over it by finish(): a run that fails or
+    is interrupted leaves the target as it was. Standard output ("-") and
+    targets that are not regular files (a device such as /dev/full, a named
+    pipe) cannot be replaced that way: they are written directly. Failures
+    raise OutputError, except BrokenPipeError: the reader has gone."""
+
+    def __init__(self, path):
+        self.name = "<stdout>" if path == "-" else path
+        self.target = self.temporary = None
+        try:
+            if path == "-":
+                self.stream = io.TextIOWrapper(sys.stdout.buffer, encoding="utf-8", newline="")
+            elif _replaceable(path):
+                self.target = os.path.realpath(path)
+                folder, base = os.path.split(self.target)
+                handle, self.temporary = tempfile.mkstemp(prefix="." + base + ".", suffix=".part", dir=folder)
+                self.stream = io.open(handle, "w", encoding="utf-8", newline="")
+            else:
+                self.stream = io.open(path, "w", encoding="utf-8", newline="")
+        except OSError as error:
+            raise OutputError("%s: %s" % (self.name, error.strerror))
+
+    def write(self, text):
+        try:
+            return self.stream.write(text)
+        except BrokenPipeError:
+            raise
+        except OSError as error:
+            raise OutputError("%s: %s" % (self.name, error.strerror))
+
+    def finish(self):
+        """Everything written out, and the target replaced."""
+        try:
+            self.stream.flush()
+            if self.temporary is None:
+                return
+            self.stream.close()
+            os.chmod(self.temporary, _mode_for(self.target))
+            os.replace(self.temporary, self.target)
+            self.temporary = None
+        except BrokenPipeError:
+            raise
+        except OSError as error:
+            raise OutputError("%s: %s" % (self.name, error.strerror))
+
+    def discard(self):
+        """Closes the stream, removing what finish() did not put in place;
+        quietly, as the run has already failed or ended."""
+        try:
+            self.stream.flush() if self.name == "<stdout>" else self.stream.close()
+        except OSError:
+            if self.name == "<stdout>":
+                # What is still buffered would fail again as the interpreter
+                # exits ("Exception ignored ..."): it goes nowhere instead.
+                null = os.open(os.devnull, os.O_WRONLY)
+                os.dup2(null, sys.stdout.fileno())
+                os.close(null)
+        if self.name == "<stdout>":
+            self.stream.detach()
+        elif self.temporary is not None:
+            os.unlink(self.temporary)
+
+
+def _replaceable(path):
+    try:
+        return stat.S_ISREG(os.stat(path).st_mode)
+    except FileNotFoundError:
+        return True
+
+
+def _mode_for(target):
+    """The target's permissions if it exists, else those of a new file."""
+    try:
+        return stat.S_IMODE(os.stat(target).st_mode)
+    except FileNotFoundError:
+        umask = os.umask(0o22)
+        return 0o666 & ~os.umask(umask)
