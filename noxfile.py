@@ -19,6 +19,11 @@ OLDEST = (3, 6)
 nox.options.sessions = ["tests", "install", "bundled", "wheel", "real", "stubtest", "memcheck", "sanitize", "lint",
                         "bench", "engines"]
 nox.options.error_on_missing_interpreters = True
+# tools/check.py runs the default sessions in these two lanes at once.  The
+# sessions that share a build folder of the double stay in one lane, so no
+# two builds ever write the same folder.
+DOUBLE_LANE = ["lane-double"]
+LIBRARY_LANE = ["lane-library"]
 nox.options.reuse_existing_virtualenvs = True
 
 
@@ -127,14 +132,14 @@ def configure_and_build(session, *options, build=None, double=True):
     return build
 
 
-@nox.session(python=INTERPRETERS, venv_backend="venv")
+@nox.session(python=INTERPRETERS, venv_backend="venv", tags=DOUBLE_LANE)
 def tests(session):
     """Build against the double and run the whole suite."""
     build = configure_and_build(session)
     session.run("ctest", "--test-dir", build, "--output-on-failure", "-V", "-LE", "memcheck", *session.posargs)
 
 
-@nox.session(python=INTERPRETERS[-1:], venv_backend="venv")
+@nox.session(python=INTERPRETERS[-1:], venv_backend="venv", tags=LIBRARY_LANE)
 @nox.parametrize("sanitizer", ["undefined", "address,undefined"], ids=["ubsan", "asan"])
 def sanitize(session, sanitizer):
     """The suite against modules and double built with sanitizers."""
@@ -143,14 +148,15 @@ def sanitize(session, sanitizer):
     session.run("ctest", "--test-dir", build, "--output-on-failure", "-V", "-LE", "memcheck", *session.posargs)
 
 
-@nox.session(python=[v for v in ("3.8", "3.9") if v in INTERPRETERS] or INTERPRETERS[:1], venv_backend="venv")
+@nox.session(python=[v for v in ("3.8", "3.9") if v in INTERPRETERS] or INTERPRETERS[:1], venv_backend="venv",
+             tags=DOUBLE_LANE)
 def memcheck(session):
     """The whole suite under valgrind memcheck."""
     build = configure_and_build(session)
     session.run("ctest", "--test-dir", build, "--output-on-failure", "-V", "-L", "memcheck", *session.posargs)
 
 
-@nox.session(python=INSTALLABLE, venv_backend="venv", reuse_venv=False)
+@nox.session(python=INSTALLABLE, venv_backend="venv", reuse_venv=False, tags=LIBRARY_LANE)
 def install(session):
     """pip install . and the sdist, against the double installed as libpostal installs."""
     work = os.path.abspath(session.create_tmp())
@@ -177,7 +183,8 @@ def install(session):
         session.run("python", check, env=env)
 
 
-@nox.session(python=[v for v in ("3.8", "3.9") if v in INTERPRETERS] + NEWEST, venv_backend="venv", reuse_venv=False)
+@nox.session(python=[v for v in ("3.8", "3.9") if v in INTERPRETERS] + NEWEST, venv_backend="venv", reuse_venv=False,
+             tags=LIBRARY_LANE)
 def bundled(session):
     """pip install . with the default auto choice on a machine without libpostal: it builds its own."""
     work = os.path.abspath(session.create_tmp())
@@ -188,7 +195,7 @@ def bundled(session):
         session.run("python", os.path.join(ROOT, "tests", "bundled_check.py"), "--data", real_data(session), env=env)
 
 
-@nox.session(python=NEWEST, venv_backend="venv", reuse_venv=False)
+@nox.session(python=NEWEST, venv_backend="venv", reuse_venv=False, tags=LIBRARY_LANE)
 def wheel(session):
     """The wheel a packager publishes: built with the bundled libpostal, audited, installed where nothing else is."""
     work = os.path.abspath(session.create_tmp())
@@ -218,7 +225,7 @@ def wheel(session):
 
 # valgrind 3.19 reports the newest interpreters' own integer code as using
 # uninitialised values; 3.9 (a required target) runs clean under it.
-@nox.session(python=[v for v in ("3.9",) if v in INTERPRETERS] or NEWEST, venv_backend="venv")
+@nox.session(python=[v for v in ("3.9",) if v in INTERPRETERS] or NEWEST, venv_backend="venv", tags=LIBRARY_LANE)
 def real(session):
     """The real libpostal, bundled, with its released data: the suite, memcheck, the fuzzer, the benchmark."""
     build = build_dir(session) + "-real"
@@ -241,7 +248,8 @@ def real(session):
                     env={"PYTHONPATH": build, "LIBPOSTAL_DATA_DIR": data})
 
 
-@nox.session(python=["3.8" if "3.8" in INTERPRETERS else INTERPRETERS[0], INTERPRETERS[-1]], venv_backend="venv")
+@nox.session(python=["3.8" if "3.8" in INTERPRETERS else INTERPRETERS[0], INTERPRETERS[-1]], venv_backend="venv",
+             tags=DOUBLE_LANE)
 def stubtest(session):
     """The stubs against the built modules, and a typed use of the API."""
     session.install("mypy", "types-tqdm")
@@ -266,7 +274,7 @@ def fuzz(session):
 SOURCES = ["core", "expand", "kinhash", "wordclass"]
 
 
-@nox.session(python=False)
+@nox.session(python=False, tags=LIBRARY_LANE)
 def lint(session):
     """clang-tidy (checks in .clang-tidy) and cppcheck over the modules' sources: no finding allowed."""
     build = os.path.join(ROOT, "build", "lint")
@@ -280,7 +288,7 @@ def lint(session):
                 *[os.path.join(ROOT, folder) for folder in SOURCES])
 
 
-@nox.session(python=INTERPRETERS[-1:], venv_backend="venv")
+@nox.session(python=INTERPRETERS[-1:], venv_backend="venv", tags=DOUBLE_LANE)
 def bench(session):
     """The benchmark; CI runs it with --quick: nox -s bench -- --quick."""
     build = configure_and_build(session)
@@ -288,7 +296,8 @@ def bench(session):
                 env={"PYTHONPATH": build})
 
 
-@nox.session(python=[v for v in ("3.11", "3.12") if v in INTERPRETERS][:1] or INTERPRETERS[-1:], venv_backend="venv")
+@nox.session(python=[v for v in ("3.11", "3.12") if v in INTERPRETERS][:1] or INTERPRETERS[-1:], venv_backend="venv",
+             tags=DOUBLE_LANE)
 def engines(session):
     """The Spark (local mode, on the machine's Java) and Dask examples, checked against one process."""
     session.install("pyspark", "dask")

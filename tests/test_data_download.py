@@ -11,7 +11,6 @@ import sys
 import pytest
 
 from addrnorm import archive, cli
-from heap import UNDER_VALGRIND
 from terminal import run_on_a_terminal
 from tqdm import tqdm
 
@@ -21,7 +20,7 @@ from data_archives import (BASE, CLASSIFIER, SIGNATURES, Server, archive as make
 # Under valgrind only the good download runs: it is the one path on which
 # the modules set libpostal up from new data (in the check's child); the rest
 # is the command's own Python, with children that valgrind would slow tenfold.
-python_only = pytest.mark.skipif(UNDER_VALGRIND, reason="the download's own Python: run in the plain sessions")
+python_only = pytest.mark.pure_python
 
 MARKERS = {"data_version": b"v1\n", "base_data_file_version": b"v1.0.0\n",
            "language_classifier_model_file_version": b"v1.0.0\n"}
