@@ -271,7 +271,7 @@ def fuzz(session):
                 env=env)
 
 
-SOURCES = ["core", "expand", "kinhash", "wordclass"]
+SOURCES = ["core", "duplicate", "expand", "kinhash", "wordclass"]
 
 
 @nox.session(python=False, tags=LIBRARY_LANE)

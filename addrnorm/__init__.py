@@ -1,10 +1,11 @@
-"""Python bindings to libpostal: address expansion and near-duplicate hashing.
+"""Python bindings to libpostal: address expansion, near-duplicate hashing
+and pairwise duplicate classification.
 
 Importing this package is cheap and needs neither libpostal's data nor its
-set-up: libpostal is loaded the first time ``expand_address`` or
-``near_dupe_hashes`` is called, from the data directory that
-``addrnorm.datadir`` chooses (``LIBPOSTAL_DATA_DIR``, addrnorm's own, or
-libpostal's compiled-in one).
+set-up: libpostal is loaded the first time ``expand_address``,
+``near_dupe_hashes`` or one of the ``is_*_duplicate`` classifiers is called,
+from the data directory that ``addrnorm.datadir`` chooses
+(``LIBPOSTAL_DATA_DIR``, addrnorm's own, or libpostal's compiled-in one).
 """
 import enum
 import importlib
@@ -17,9 +18,21 @@ __version__ = "0.1.0"
 
 __all__ = [
     "AddressComponent",
+    "DuplicateStatus",
     "LibpostalLoadError",
     "TokenType",
     "expand_address",
+    "find_duplicates",
+    "is_floor_duplicate",
+    "is_house_number_duplicate",
+    "is_name_duplicate",
+    "is_name_duplicate_fuzzy",
+    "is_po_box_duplicate",
+    "is_postal_code_duplicate",
+    "is_street_duplicate",
+    "is_street_duplicate_fuzzy",
+    "is_toponym_duplicate",
+    "is_unit_duplicate",
     "near_dupe_hashes",
     "__version__",
 ]
@@ -35,16 +48,17 @@ class LibpostalLoadError(TypeError):
 
 
 class _DataDirectoryChoice:
-    """Hands the package's choice of data directory to _expand and _kinhash
-    before each import that sets libpostal up, however it is imported (the
-    package's functions, ``import addrnorm._expand``, ``from addrnorm import
-    _kinhash``).  It finds no module itself: the import goes on as usual."""
+    """Hands the package's choice of data directory to _expand, _kinhash and
+    _duplicate before each import that sets libpostal up, however it is
+    imported (the package's functions, ``import addrnorm._expand``, ``from
+    addrnorm import _kinhash``).  It finds no module itself: the import goes
+    on as usual."""
 
     chooses_for_addrnorm = True
 
     @staticmethod
     def find_spec(name, path=None, target=None):
-        if name in ("addrnorm._expand", "addrnorm._kinhash"):
+        if name in ("addrnorm._expand", "addrnorm._kinhash", "addrnorm._duplicate"):
             from addrnorm import datadir
 
             datadir.prepare()
@@ -66,11 +80,11 @@ def _load(name):
         raise LibpostalLoadError(datadir.load_error_message()) from error
 
 
-# The extension functions, looked up on first use: importing _expand or
-# _kinhash sets libpostal up, which takes seconds and gigabytes with the real
-# data.  The package's names stay the Python functions below for good, so
-# that they pickle by name (process pools send them to workers) and keep
-# their signatures for help() and inspect.
+# The extension functions, looked up on first use: importing _expand,
+# _kinhash or _duplicate sets libpostal up, which takes seconds and gigabytes
+# with the real data.  The package's names stay the Python functions below
+# for good, so that they pickle by name (process pools send them to workers)
+# and keep their signatures for help() and inspect.
 _expand_address = None
 _near_dupe_hashes = None
 
@@ -220,3 +234,10 @@ TokenType = enum.IntEnum(
     module=__name__,
 )
 TokenType.__doc__ = "libpostal's token types, the classes its tokenizer gives a token (TokenType.WORD is 1)."
+
+from .dedupe import find_duplicates  # noqa: E402
+
+# Last: they use _load and _DEFAULT above.
+from .classifiers import (DuplicateStatus, is_floor_duplicate, is_house_number_duplicate,  # noqa: E402
+                          is_name_duplicate, is_name_duplicate_fuzzy, is_po_box_duplicate, is_postal_code_duplicate,
+                          is_street_duplicate, is_street_duplicate_fuzzy, is_toponym_duplicate, is_unit_duplicate)

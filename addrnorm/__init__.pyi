@@ -1,17 +1,44 @@
 import enum
-from typing import Sequence
+from types import ModuleType
+from typing import Any, Iterable, Mapping, Sequence
 
 __version__: str
 __all__ = [
     "AddressComponent",
+    "DuplicateStatus",
     "LibpostalLoadError",
     "TokenType",
     "expand_address",
+    "find_duplicates",
+    "is_floor_duplicate",
+    "is_house_number_duplicate",
+    "is_name_duplicate",
+    "is_name_duplicate_fuzzy",
+    "is_po_box_duplicate",
+    "is_postal_code_duplicate",
+    "is_street_duplicate",
+    "is_street_duplicate_fuzzy",
+    "is_toponym_duplicate",
+    "is_unit_duplicate",
     "near_dupe_hashes",
     "__version__",
 ]
 
 class LibpostalLoadError(TypeError): ...
+
+# The package's own, shared with addrnorm.classifiers.
+_DEFAULT: Any
+
+def _load(name: str) -> ModuleType: ...
+def find_duplicates(
+    records: Iterable[Mapping[str, str]],
+    languages: Sequence[str] | None = None,
+    passes: Sequence[str] = ...,
+    check: bool = True,
+    threshold: float = ...,
+    max_block: int = ...,
+    **hash_options: Any,
+) -> list[int]: ...
 
 # Defaults written "..." are libpostal's own: an option left out is not
 # passed on, and libpostal's default is fetched on every call.
@@ -56,6 +83,50 @@ def near_dupe_hashes(
     name_only_keys: int = ...,
     address_only_keys: int = ...,
 ) -> list[str] | None: ...
+
+class DuplicateStatus(enum.IntEnum):
+    NULL = -1
+    NON = 0
+    POSSIBLE_NEEDS_REVIEW = 3
+    LIKELY = 6
+    EXACT = 9
+
+def is_name_duplicate(value1: str, value2: str, languages: Sequence[str] | None = None) -> DuplicateStatus: ...
+def is_street_duplicate(value1: str, value2: str, languages: Sequence[str] | None = None) -> DuplicateStatus: ...
+def is_house_number_duplicate(
+    value1: str, value2: str, languages: Sequence[str] | None = None
+) -> DuplicateStatus: ...
+def is_po_box_duplicate(value1: str, value2: str, languages: Sequence[str] | None = None) -> DuplicateStatus: ...
+def is_unit_duplicate(value1: str, value2: str, languages: Sequence[str] | None = None) -> DuplicateStatus: ...
+def is_floor_duplicate(value1: str, value2: str, languages: Sequence[str] | None = None) -> DuplicateStatus: ...
+def is_postal_code_duplicate(
+    value1: str, value2: str, languages: Sequence[str] | None = None
+) -> DuplicateStatus: ...
+def is_toponym_duplicate(
+    labels1: Sequence[str],
+    values1: Sequence[str],
+    labels2: Sequence[str],
+    values2: Sequence[str],
+    languages: Sequence[str] | None = None,
+) -> DuplicateStatus: ...
+def is_name_duplicate_fuzzy(
+    tokens1: Sequence[str],
+    scores1: Sequence[float],
+    tokens2: Sequence[str],
+    scores2: Sequence[float],
+    languages: Sequence[str] | None = None,
+    needs_review_threshold: float = ...,
+    likely_dupe_threshold: float = ...,
+) -> tuple[DuplicateStatus, float]: ...
+def is_street_duplicate_fuzzy(
+    tokens1: Sequence[str],
+    scores1: Sequence[float],
+    tokens2: Sequence[str],
+    scores2: Sequence[float],
+    languages: Sequence[str] | None = None,
+    needs_review_threshold: float = ...,
+    likely_dupe_threshold: float = ...,
+) -> tuple[DuplicateStatus, float]: ...
 
 class AddressComponent(enum.IntFlag):
     NONE = 0x0000

@@ -111,7 +111,7 @@ def import_costs(runs):
 
     base = median_seconds("pass")
     print("import cost over a bare interpreter start (median of %d), on the double:" % runs)
-    for module in ("addrnorm", "addrnorm._wordclass", "addrnorm._expand", "addrnorm._kinhash"):
+    for module in ("addrnorm", "addrnorm._wordclass", "addrnorm._expand", "addrnorm._kinhash", "addrnorm._duplicate"):
         print("  %-22s %7.2f ms" % (module, (median_seconds("import " + module) - base) * 1000))
 
 

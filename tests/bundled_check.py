@@ -4,7 +4,7 @@ installed with the libpostal that its own build made:
     python bundled_check.py [--data DIR]
 
 Checks what the dynamic linker sees (one libpostal.so.1 inside the package,
-found by $ORIGIN; none for _wordclass), that without data the package fails
+found by $ORIGIN by each library module; none for _wordclass), that without data the package fails
 with its hint, and, given real data, that the bundled library is libpostal
 itself and expands."""
 import argparse
@@ -46,7 +46,7 @@ def check_linkage():
     assert os.path.isfile(BUNDLED) and not os.path.islink(BUNDLED), "no libpostal.so.1 file in " + PACKAGE
     assert sorted(f for f in os.listdir(PACKAGE) if "libpostal" in f) == ["libpostal.so.1"], os.listdir(PACKAGE)
     assert "libpostal_setup_datadir" in output("nm", "-D", "--defined-only", BUNDLED)
-    for name, links in (("_expand", True), ("_kinhash", True), ("_wordclass", False)):
+    for name, links in (("_expand", True), ("_kinhash", True), ("_duplicate", True), ("_wordclass", False)):
         path = module_file(name)
         entries = dynamic_section(path)
         assert ("libpostal.so.1" in entries.get("NEEDED", [])) == links, (name, entries)
@@ -59,7 +59,7 @@ def check_linkage():
             assert resolved and os.path.realpath(resolved.group(1)) == os.path.realpath(BUNDLED), (name, resolved)
         else:
             assert resolved is None, (name, resolved)
-    print("linkage: _expand and _kinhash load", BUNDLED, "by $ORIGIN; _wordclass links no libpostal")
+    print("linkage: _expand, _kinhash and _duplicate load", BUNDLED, "by $ORIGIN; _wordclass links no libpostal")
 
 
 def child(code, **env):

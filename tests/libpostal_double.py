@@ -39,6 +39,11 @@ class HashOptions(ctypes.Structure):
         return {name: getattr(self, name) for name, _ in self._fields_}
 
 
+class FuzzyOptions(ctypes.Structure):
+    _fields_ = [("num_languages", c_size_t), ("languages", POINTER(c_char_p)), ("needs_review_threshold", c_double),
+                ("likely_dupe_threshold", c_double)]
+
+
 class Counters(ctypes.Structure):
     _fields_ = [(name, c_long) for name in (
         "setup", "classifier_setup", "classifier_teardown", "teardown", "calls_while_down",
@@ -61,6 +66,19 @@ class LastCall:
         self.component_count = lib.double_last_component_count()
         self.labels = self._strings(lib.double_last_label, self.component_count)
         self.values = self._strings(lib.double_last_value, self.component_count)
+        # A duplicate call's two sides: each one's labels, values (a field's
+        # one value, a record's values or a name's tokens) and scores.
+        self.sides = []
+        for side in (0, 1):
+            count = lib.double_last_side_count(side)
+            labels = [lib.double_last_side_label(side, i) for i in range(count)]
+            self.sides.append({
+                "labels": [label.decode("utf-8", "surrogateescape") for label in labels if label is not None],
+                "values": self._strings(lambda i: lib.double_last_side_value(side, i), count),
+                "scores": [lib.double_last_side_score(side, i) for i in range(lib.double_last_side_score_count(side))],
+            })
+        fuzzy = lib.double_last_fuzzy_options().contents
+        self.thresholds = (fuzzy.needs_review_threshold, fuzzy.likely_dupe_threshold)
 
     @staticmethod
     def _strings(getter, count):
@@ -94,6 +112,15 @@ class Double:
             ("double_last_component_count", c_size_t, []),
             ("double_last_label", c_char_p, [c_size_t]),
             ("double_last_value", c_char_p, [c_size_t]),
+            ("double_set_duplicate_result", None, [ctypes.c_int, c_double]),
+            ("double_set_fuzzy_default_thresholds", None, [c_double, c_double]),
+            ("double_last_side_count", c_size_t, [c_size_t]),
+            ("double_last_side_label", c_char_p, [c_size_t, c_size_t]),
+            ("double_last_side_value", c_char_p, [c_size_t, c_size_t]),
+            ("double_last_side_score_count", c_size_t, [c_size_t]),
+            ("double_last_side_score", c_double, [c_size_t, c_size_t]),
+            ("double_last_fuzzy_options", POINTER(FuzzyOptions), []),
+            ("libpostal_get_default_fuzzy_duplicate_options", FuzzyOptions, []),
             ("libpostal_get_default_options", NormalizeOptions, []),
             ("libpostal_get_near_dupe_hash_default_options", HashOptions, []),
         ):
@@ -161,6 +188,19 @@ class Double:
             return
         array = (c_char_p * max(len(strings), 1))(*strings)
         self.lib.double_set_result(array, len(strings))
+
+    def set_duplicate_result(self, status, similarity=0.0):
+        """Every later duplicate call answers with this status (and, for the
+        fuzzy ones, similarity) until reset; by default the double answers 9
+        (exact) when the two sides carry the same strings, else 0."""
+        self.lib.double_set_duplicate_result(status, similarity)
+
+    def fuzzy_default_thresholds(self):
+        options = self.lib.libpostal_get_default_fuzzy_duplicate_options()
+        return options.needs_review_threshold, options.likely_dupe_threshold
+
+    def set_fuzzy_default_thresholds(self, needs_review, likely_dupe):
+        self.lib.double_set_fuzzy_default_thresholds(needs_review, likely_dupe)
 
     def set_work_ns(self, ns):
         """Every later call spends ns busy, as libpostal's own work would."""

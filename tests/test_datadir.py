@@ -12,7 +12,7 @@ from heap import UNDER_VALGRIND
 
 # Under valgrind every interpreter is slow; the two modules share the set-up
 # code, so one of them stands for both there.
-MODULES = ["_expand"] if UNDER_VALGRIND else ["_expand", "_kinhash"]
+MODULES = ["_expand"] if UNDER_VALGRIND else ["_expand", "_kinhash", "_duplicate"]
 CLASSIFIER = "language_classifier/language_classifier.dat"
 NUMEX = "numex/numex.dat"
 MARKERS = {"data_version": b"v1\n", "base_data_file_version": b"v1.0.0\n",

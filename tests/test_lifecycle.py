@@ -1,7 +1,7 @@
 """Import, clear and re-import, each in a fresh interpreter."""
 import pytest
 
-LIBRARY_MODULES = ["_expand", "_kinhash"]
+LIBRARY_MODULES = ["_expand", "_kinhash", "_duplicate"]
 
 
 @pytest.mark.parametrize("name", LIBRARY_MODULES)
@@ -32,7 +32,8 @@ def test_an_import_after_a_failed_one_sets_the_library_up(python, name):
 
 
 @pytest.mark.parametrize("first, second", [
-    ("_expand", "_expand"), ("_kinhash", "_kinhash"), ("_expand", "_kinhash"), ("_kinhash", "_expand")])
+    ("_expand", "_expand"), ("_kinhash", "_kinhash"), ("_expand", "_kinhash"), ("_kinhash", "_expand"),
+    ("_duplicate", "_duplicate"), ("_duplicate", "_expand"), ("_kinhash", "_duplicate")])
 def test_the_library_stays_up_while_any_instance_lives(python, first, second):
     result = python(program="stays_up.py", args=[first, second])
     up_after_first, up_after_last, counters = result
@@ -92,17 +93,18 @@ def test_the_exception_class_is_kept_in_the_state_only(python, name):
     assert result == ["Error", name, True, False]
 
 
-def test_exit_with_both_modules_live_is_clean(python, monkeypatch):
+def test_exit_with_every_module_live_is_clean(python, monkeypatch):
     # The interpreter frees or clears the live modules as it finalizes;
     # either way the library is torn down once, after the atexit calls.
     monkeypatch.setenv("ADDRNORM_DOUBLE_EXIT_REPORT", "1")
     process = python("""
         import atexit
-        import addrnorm._expand as e, addrnorm._kinhash as k, addrnorm._wordclass
-        atexit.register(lambda: print(e.expand_address('at exit'), k.near_dupe_hashes(['city'], ['x'])))
+        import addrnorm._expand as e, addrnorm._kinhash as k, addrnorm._duplicate as d, addrnorm._wordclass
+        atexit.register(lambda: print(e.expand_address('at exit'), k.near_dupe_hashes(['city'], ['x']),
+                                      d.is_unit_duplicate('2', '2')))
     """, expect_ok=False)
     assert process.returncode == 0, process.stderr
-    assert process.stdout.strip() == "['at exit'] ['city|x']"
+    assert process.stdout.strip() == "['at exit'] ['city|x'] 9"
     assert process.stderr.strip().endswith(
         "double at exit: setup 1 teardown 1 classifier_teardown 1 calls_while_down 0 teardown_while_down 0 "
         "live_arrays 0")
@@ -112,6 +114,8 @@ def test_exit_with_both_modules_live_is_clean(python, monkeypatch):
     ("_expand", "_kinhash", "_wordclass"), ("_expand", "_wordclass", "_kinhash"),
     ("_kinhash", "_expand", "_wordclass"), ("_kinhash", "_wordclass", "_expand"),
     ("_wordclass", "_expand", "_kinhash"), ("_wordclass", "_kinhash", "_expand"),
+    ("_duplicate", "_expand", "_kinhash"), ("_kinhash", "_duplicate", "_expand"), ("_expand", "_kinhash", "_duplicate"),
+    ("_duplicate", "_wordclass", "_kinhash", "_expand"), ("_wordclass", "_expand", "_duplicate", "_kinhash"),
 ])
 def test_every_import_order_clear_and_reimport(python, order):
     result = python(program="import_orders.py", args=order)
@@ -124,14 +128,16 @@ def test_every_import_order_clear_and_reimport(python, order):
 def test_calls_from_several_threads(python):
     result = python("""
         import threading
-        import addrnorm._expand as e, addrnorm._kinhash as k
+        import addrnorm._expand as e, addrnorm._kinhash as k, addrnorm._duplicate as d
         double.set_result([b'one', b'two'])
+        double.set_duplicate_result(6, 0.5)
         failures = []
         def work(number):
             try:
                 for i in range(2000):
                     assert e.expand_address('%d %d Main St' % (number, i), languages=['en']) == ['one', 'two']
                     assert k.near_dupe_hashes(['city'], [str(i)], languages=['en']) == ['one', 'two']
+                    assert d.is_street_duplicate_fuzzy(['%d' % i], [1.0], ['x'], [2.0], ['en']) == (6, 0.5)
             except Exception as error:
                 failures.append(repr(error))
         threads = [threading.Thread(target=work, args=(n,)) for n in range(4)]
@@ -142,7 +148,7 @@ def test_calls_from_several_threads(python):
         counters = double.counters()
         print(json.dumps([failures, counters['calls'], counters['live_arrays'], counters['calls_while_down']]))
     """)
-    assert result == [[], 16000, 0, 0]
+    assert result == [[], 24000, 0, 0]
 
 
 def test_a_forked_child_calls_both_functions(python):

@@ -35,6 +35,16 @@ struct Counters {
 
 enum class ResultMode { echo, strings, null };
 
+// One side of a duplicate comparison as the library received it: a field's
+// value (count 1), a record's labels and values, or a name's tokens and their
+// scores.
+struct DuplicateSide {
+    size_t count = 0;
+    std::vector<std::string> labels;
+    std::vector<std::string> values;
+    std::vector<double> scores;
+};
+
 struct State {
     bool setup_succeeds = true;
     bool classifier_succeeds = true;
@@ -58,6 +68,14 @@ struct State {
     size_t last_component_count = 0;
     std::vector<std::string> last_labels;
     std::vector<std::string> last_values;
+
+    // The duplicate classifiers: the answer (compared, or chosen by the
+    // test), the fuzzy defaults, and what each of the two sides carried.
+    bool duplicate_fixed = false;
+    libpostal_fuzzy_duplicate_status_t duplicate_result{};
+    libpostal_fuzzy_duplicate_options_t default_fuzzy_options{};
+    DuplicateSide last_sides[2];
+    libpostal_fuzzy_duplicate_options_t last_fuzzy_options{};
 
     std::map<char **, size_t> live;
 
@@ -105,10 +123,24 @@ libpostal_near_dupe_hash_options_t real_default_hash_options() {
     return o;
 }
 
+// libpostal 1.1.3's fuzzy defaults (DEFAULT_FUZZY_DUPLICATE_*_THRESHOLD).
+libpostal_fuzzy_duplicate_options_t real_default_fuzzy_options() {
+    libpostal_fuzzy_duplicate_options_t o{};
+    o.needs_review_threshold = 0.7;
+    o.likely_dupe_threshold = 0.9;
+    return o;
+}
+
 void reset_results() {
     State &s = state();
     s.default_options = real_default_options();
     s.default_hash_options = real_default_hash_options();
+    s.default_fuzzy_options = real_default_fuzzy_options();
+    s.duplicate_fixed = false;
+    s.duplicate_result = libpostal_fuzzy_duplicate_status_t{};
+    s.last_sides[0] = DuplicateSide{};
+    s.last_sides[1] = DuplicateSide{};
+    s.last_fuzzy_options = libpostal_fuzzy_duplicate_options_t{};
     s.result_mode = ResultMode::echo;
     s.work_ns = 0;
     s.result.clear();
@@ -219,6 +251,57 @@ char **hash(const char *function, size_t num_components, char **labels, char **v
     std::vector<std::string> echo;
     for (size_t i = 0; i < num_components; i++) echo.push_back(s.last_labels[i] + "|" + s.last_values[i]);
     return answer(echo, num_hashes);
+}
+
+void note_languages(size_t num_languages, char **languages) {
+    State &s = state();
+    s.last_language_count = num_languages;
+    s.last_languages = copy_strings(languages, num_languages);
+}
+
+// Unless a test chose the answer: an exact duplicate when the two sides
+// carried the same strings (similarity 1), else none (similarity 0).
+libpostal_fuzzy_duplicate_status_t duplicate_answer() {
+    State &s = state();
+    if (s.duplicate_fixed) return s.duplicate_result;
+    const DuplicateSide &a = s.last_sides[0];
+    const DuplicateSide &b = s.last_sides[1];
+    bool same = a.count == b.count && a.labels == b.labels && a.values == b.values;
+    return same ? libpostal_fuzzy_duplicate_status_t{LIBPOSTAL_EXACT_DUPLICATE, 1.0}
+                : libpostal_fuzzy_duplicate_status_t{LIBPOSTAL_NON_DUPLICATE, 0.0};
+}
+
+libpostal_duplicate_status_t compare_values(const char *function, char *value1, char *value2,
+                                            libpostal_duplicate_options_t options) {
+    State &s = state();
+    note_call(function);
+    note_languages(options.num_languages, options.languages);
+    char *values[2] = {value1, value2};
+    for (size_t i = 0; i < 2; i++) {
+        s.last_sides[i] = DuplicateSide{};
+        s.last_sides[i].count = 1;
+        s.last_sides[i].values = copy_strings(&values[i], 1);
+    }
+    return duplicate_answer().status;
+}
+
+void note_tokens(DuplicateSide &side, size_t num_tokens, char **tokens, const double *scores) {
+    side = DuplicateSide{};
+    side.count = num_tokens;
+    side.values = copy_strings(tokens, num_tokens);
+    if (scores != nullptr) side.scores.assign(scores, scores + num_tokens);
+}
+
+libpostal_fuzzy_duplicate_status_t compare_fuzzy(const char *function, size_t num_tokens1, char **tokens1,
+                                                 double *token_scores1, size_t num_tokens2, char **tokens2,
+                                                 double *token_scores2, libpostal_fuzzy_duplicate_options_t options) {
+    State &s = state();
+    note_call(function);
+    note_languages(options.num_languages, options.languages);
+    s.last_fuzzy_options = options;
+    note_tokens(s.last_sides[0], num_tokens1, tokens1, token_scores1);
+    note_tokens(s.last_sides[1], num_tokens2, tokens2, token_scores2);
+    return duplicate_answer();
 }
 
 // libpostal's compiled-in data directory, as its build defines it
@@ -361,6 +444,95 @@ char **libpostal_near_dupe_hashes_languages(size_t num_components, char **labels
                 languages, num_hashes);
 }
 
+libpostal_duplicate_options_t libpostal_get_default_duplicate_options(void) {
+    return libpostal_duplicate_options_t{0, nullptr};
+}
+
+libpostal_duplicate_options_t libpostal_get_duplicate_options_with_languages(size_t num_languages, char **languages) {
+    return libpostal_duplicate_options_t{num_languages, languages};
+}
+
+libpostal_duplicate_status_t libpostal_is_name_duplicate(char *value1, char *value2,
+                                                         libpostal_duplicate_options_t options) {
+    return compare_values("libpostal_is_name_duplicate", value1, value2, options);
+}
+
+libpostal_duplicate_status_t libpostal_is_street_duplicate(char *value1, char *value2,
+                                                           libpostal_duplicate_options_t options) {
+    return compare_values("libpostal_is_street_duplicate", value1, value2, options);
+}
+
+libpostal_duplicate_status_t libpostal_is_house_number_duplicate(char *value1, char *value2,
+                                                                 libpostal_duplicate_options_t options) {
+    return compare_values("libpostal_is_house_number_duplicate", value1, value2, options);
+}
+
+libpostal_duplicate_status_t libpostal_is_po_box_duplicate(char *value1, char *value2,
+                                                           libpostal_duplicate_options_t options) {
+    return compare_values("libpostal_is_po_box_duplicate", value1, value2, options);
+}
+
+libpostal_duplicate_status_t libpostal_is_unit_duplicate(char *value1, char *value2,
+                                                         libpostal_duplicate_options_t options) {
+    return compare_values("libpostal_is_unit_duplicate", value1, value2, options);
+}
+
+libpostal_duplicate_status_t libpostal_is_floor_duplicate(char *value1, char *value2,
+                                                          libpostal_duplicate_options_t options) {
+    return compare_values("libpostal_is_floor_duplicate", value1, value2, options);
+}
+
+libpostal_duplicate_status_t libpostal_is_postal_code_duplicate(char *value1, char *value2,
+                                                                libpostal_duplicate_options_t options) {
+    return compare_values("libpostal_is_postal_code_duplicate", value1, value2, options);
+}
+
+libpostal_duplicate_status_t libpostal_is_toponym_duplicate(size_t num_components1, char **labels1, char **values1,
+                                                            size_t num_components2, char **labels2, char **values2,
+                                                            libpostal_duplicate_options_t options) {
+    State &s = state();
+    note_call("libpostal_is_toponym_duplicate");
+    note_languages(options.num_languages, options.languages);
+    const size_t counts[2] = {num_components1, num_components2};
+    char **const labels[2] = {labels1, labels2};
+    char **const values[2] = {values1, values2};
+    for (size_t i = 0; i < 2; i++) {
+        s.last_sides[i] = DuplicateSide{};
+        s.last_sides[i].count = counts[i];
+        s.last_sides[i].labels = copy_strings(labels[i], counts[i]);
+        s.last_sides[i].values = copy_strings(values[i], counts[i]);
+    }
+    return duplicate_answer().status;
+}
+
+libpostal_fuzzy_duplicate_options_t libpostal_get_default_fuzzy_duplicate_options(void) {
+    return state().default_fuzzy_options;
+}
+
+libpostal_fuzzy_duplicate_options_t libpostal_get_default_fuzzy_duplicate_options_with_languages(size_t num_languages,
+                                                                                                 char **languages) {
+    libpostal_fuzzy_duplicate_options_t options = state().default_fuzzy_options;
+    options.num_languages = num_languages;
+    options.languages = languages;
+    return options;
+}
+
+libpostal_fuzzy_duplicate_status_t libpostal_is_name_duplicate_fuzzy(size_t num_tokens1, char **tokens1,
+                                                                     double *token_scores1, size_t num_tokens2,
+                                                                     char **tokens2, double *token_scores2,
+                                                                     libpostal_fuzzy_duplicate_options_t options) {
+    return compare_fuzzy("libpostal_is_name_duplicate_fuzzy", num_tokens1, tokens1, token_scores1, num_tokens2,
+                         tokens2, token_scores2, options);
+}
+
+libpostal_fuzzy_duplicate_status_t libpostal_is_street_duplicate_fuzzy(size_t num_tokens1, char **tokens1,
+                                                                       double *token_scores1, size_t num_tokens2,
+                                                                       char **tokens2, double *token_scores2,
+                                                                       libpostal_fuzzy_duplicate_options_t options) {
+    return compare_fuzzy("libpostal_is_street_duplicate_fuzzy", num_tokens1, tokens1, token_scores1, num_tokens2,
+                         tokens2, token_scores2, options);
+}
+
 // Control and read-back, for the tests.
 
 DOUBLE_EXPORT void double_set_setup_results(bool setup_succeeds, bool classifier_succeeds) {
@@ -419,3 +591,35 @@ DOUBLE_EXPORT const char *double_last_language(size_t i) { return item(state().l
 DOUBLE_EXPORT size_t double_last_component_count(void) { return state().last_component_count; }
 DOUBLE_EXPORT const char *double_last_label(size_t i) { return item(state().last_labels, i); }
 DOUBLE_EXPORT const char *double_last_value(size_t i) { return item(state().last_values, i); }
+
+// Every later duplicate call answers with this status and similarity (the
+// similarity only reaches the fuzzy callers) until the double is reset.
+DOUBLE_EXPORT void double_set_duplicate_result(int status, double similarity) {
+    State &s = state();
+    s.duplicate_fixed = true;
+    s.duplicate_result.status = static_cast<libpostal_duplicate_status_t>(status);
+    s.duplicate_result.similarity = similarity;
+}
+
+DOUBLE_EXPORT void double_set_fuzzy_default_thresholds(double needs_review, double likely_dupe) {
+    state().default_fuzzy_options.needs_review_threshold = needs_review;
+    state().default_fuzzy_options.likely_dupe_threshold = likely_dupe;
+}
+
+// The last duplicate call's sides (0 and 1): each one's count, and its
+// labels, values (or tokens) and scores by index, null past what it carried.
+DOUBLE_EXPORT size_t double_last_side_count(size_t side) { return state().last_sides[side & 1].count; }
+DOUBLE_EXPORT const char *double_last_side_label(size_t side, size_t i) {
+    return item(state().last_sides[side & 1].labels, i);
+}
+DOUBLE_EXPORT const char *double_last_side_value(size_t side, size_t i) {
+    return item(state().last_sides[side & 1].values, i);
+}
+DOUBLE_EXPORT size_t double_last_side_score_count(size_t side) { return state().last_sides[side & 1].scores.size(); }
+DOUBLE_EXPORT double double_last_side_score(size_t side, size_t i) {
+    const std::vector<double> &scores = state().last_sides[side & 1].scores;
+    return i < scores.size() ? scores[i] : 0.0;
+}
+DOUBLE_EXPORT const libpostal_fuzzy_duplicate_options_t *double_last_fuzzy_options(void) {
+    return &state().last_fuzzy_options;
+}

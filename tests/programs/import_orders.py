@@ -1,5 +1,5 @@
-"""Imports, calls, clears and re-imports the three modules twice in the
-order the arguments name, recording whether the library stays up while a
+"""Imports, calls, clears and re-imports the modules the arguments name,
+twice, in that order, recording whether the library stays up while a
 library module lives."""
 import importlib
 import json
@@ -12,6 +12,7 @@ from module_hooks import clear
 double = Double()
 calls = {'_expand': lambda m: m.expand_address('x'),
          '_kinhash': lambda m: m.near_dupe_hashes(['city'], ['x']),
+         '_duplicate': lambda m: m.is_name_duplicate_fuzzy(['x'], [1.0], ['x'], [1.0]),
          '_wordclass': lambda m: m.TOKEN_TYPE_WORD}
 order = sys.argv[1:]
 up_while_live = []

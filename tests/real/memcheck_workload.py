@@ -1,7 +1,7 @@
 """A short workload on the real libpostal, for valgrind memcheck: libpostal is
-set up once (what is slow under valgrind), then both functions run with every
+set up once (what is slow under valgrind), then every function runs with every
 option keyword and through every error path, and the interpreter exits with
-both modules live, so that libpostal is torn down at exit.
+every module live, so that libpostal is torn down at exit.
 
     python tests/memcheck/memcheck.py --out DIR --suppressions tests/real/libpostal.supp -- \\
         PYTHON tests/real/memcheck_workload.py
@@ -14,7 +14,7 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 import addrnorm  # noqa: E402
-from addrnorm import _expand, _kinhash  # noqa: E402
+from addrnorm import _duplicate, _expand, _kinhash  # noqa: E402
 from addrnorm.options import EXPAND_FLAGS, HASH_FLAGS  # noqa: E402
 from awkward import Failing, GrowingLength, LyingLength, LyingList  # noqa: E402
 
@@ -29,6 +29,16 @@ def ok(function, *args, **kwargs):
     calls[0] += 1
     result = function(*args, **kwargs)
     assert result is None or (type(result) is list and all(type(item) is str for item in result)), result
+    return result
+
+
+def status(function, *args, **kwargs):
+    calls[0] += 1
+    result = function(*args, **kwargs)
+    if type(result) is tuple:
+        assert len(result) == 2 and result[0] in (-1, 0, 3, 6, 9) and type(result[1]) is float, result
+    else:
+        assert result in (-1, 0, 3, 6, 9), result
     return result
 
 
@@ -104,5 +114,57 @@ for labels, values, keywords in (
         (["city"], ["x"], {"label": ["city"]}), (["city"], ["x"], {"with_latlon": 1, "longitude": float("inf")})):
     refused((TypeError, ValueError), hashes, labels, values, **keywords)
 refused(TypeError, hashes, ["city"])
+
+# Duplicate classifiers: every field with and without languages, the
+# toponym and fuzzy ones with every argument.
+FIELDS = ("name", "street", "house_number", "po_box", "unit", "floor", "postal_code")
+for field in FIELDS:
+    function = getattr(_duplicate, "is_%s_duplicate" % field)
+    for languages in (None, [], ["en"], ("fr", "de"), 5):
+        status(function, "Apt 3, 781 Franklin Ave", "Apartment 3 781 Franklin Avenue", languages)
+    for value1, value2 in (("", ""), ("a\0b", "a"), ("улица Ленина", "ул. Ленина"), ("東京都千代田区", "東京都"),
+                           ("Main St " * 200, "Main St")):
+        status(function, value1, value2, languages=["en"])
+assert status(addrnorm.is_street_duplicate, "Main St", "Main Street") == 9
+topo = _duplicate.is_toponym_duplicate
+assert status(topo, ["city", "state"], ["Brooklyn", "NY"], ["city", "state"], ["Brooklyn", "New York"]) == 9
+status(topo, ["city_district", "suburb", "state_district", "state", "country"], ["a", "b", "c", "d", "e"],
+       ("city", "state", "country"), ("a", "d", "e"), ["en"])
+status(topo, ["suburb"], ["Brooklyn"], ["city"], ["Brooklyn"], languages=("en", "de"))
+status(addrnorm.is_toponym_duplicate, ["house", "road"], ["x", "y"], ["city"], ["x"])
+assert status(topo, [], [], ["city"], ["x"]) == -1
+for fuzzy in (_duplicate.is_name_duplicate_fuzzy, _duplicate.is_street_duplicate_fuzzy):
+    for languages in (None, ["en"], ["en", "fr", "zzz"]):
+        status(fuzzy, ["whole", "foods"], [0.5, 0.5], ["whole", "foods", "market"], [0.4, 0.4, 0.2], languages)
+    status(fuzzy, ["a", "b", "jewelry"], [0.3, 0.3, 0.4], ["b", "c", "jewelry"], [0.3, 0.3, 0.4], ["en"], 0.5, 0.8)
+    status(fuzzy, ["main", "st"], [1, True], ["main", "street"], [0.8, float("nan")], needs_review_threshold=-1.0,
+           likely_dupe_threshold=float("inf"))
+    status(fuzzy, ["東京", "駅"], [0.5, 0.5], ["東京"], [1.0])
+    status(fuzzy, [""], [1.0], ["a" * 500], [1.0])
+    assert status(fuzzy, ["a"], [1.0], (), ()) == (-1, 0.0)
+status(addrnorm.is_name_duplicate_fuzzy, ["whole", "foods"], [0.5, 0.5], ["whole"], [1.0], likely_dupe_threshold=0.95)
+
+# Duplicate errors.
+for value1, value2, languages in (("a", None, None), (5, "a", None), ("a", b"a", None), ("\ud800", "a", None),
+                                  ("a", "b", ["engl"]), ("a", "b", ["en", 5]), ("a", "b", LyingLength(["en"], 2)),
+                                  ("a", "b", Failing("item"))):
+    for field in FIELDS:
+        refused((TypeError, ValueError), getattr(_duplicate, "is_%s_duplicate" % field), value1, value2, languages)
+refused(TypeError, _duplicate.is_name_duplicate, "a")
+refused(ValueError, addrnorm.is_unit_duplicate, "1", "1", ["EN"])
+for args in ((["city"], ["x"], "city", ["x"]), (["city", "state"], ["x"], ["city"], ["x"]),
+             (["city"], ["x"], ["city"], [b"x"]), (["city"], ["\ud800"], ["city"], ["x"]),
+             (LyingLength(["city"], 2), ["x", "y"], ["city"], ["x"]), (["city"], ["x"], ["city"], LyingList(["x"])),
+             (["city"], ["x"], ["city", "road"], GrowingLength(["x", "y", "z"])), (Failing("len"), ["x"], [], []),
+             (["city"], ["x"], ["city"], ["x"], ["toolong"])):
+    refused((TypeError, ValueError), topo, *args)
+for fuzzy in (_duplicate.is_name_duplicate_fuzzy, _duplicate.is_street_duplicate_fuzzy):
+    for args in (("ab", [1, 2], ["a"], [1]), (["a"], 1.0, ["a"], [1]), (["a", "b"], [1], ["a"], [1]),
+                 (["a"], ["1"], ["a"], [1]), (["a"], [1], [b"a"], [1]), (["\udc80"], [1], ["a"], [1]),
+                 (["a"], [1], ["a"], [None]), (["a"], LyingLength([1.0], 2), ["a", "b"], [1, 2]),
+                 (["a", "b"], LyingLength([1.0], 2), ["a"], [1]), (["a"], [1], ["a", "b"], Failing("item")),
+                 (["a"], [1], ["a"], [1], ["en", "x" * 4]), (["a"], [1], ["a"], [1], None, "0.5"),
+                 (["a"], [1], ["a"], [1], None, 0.5, None)):
+        refused((TypeError, ValueError), fuzzy, *args)
 
 print("workload: %d calls" % calls[0])
