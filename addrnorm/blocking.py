@@ -18,6 +18,13 @@ class Clusters:
                 self.union(first, record)
         return record
 
+    @classmethod
+    def of(cls, count):
+        """count records, each in a cluster of its own."""
+        clusters = cls()
+        clusters.parent = array.array("q", range(count))
+        return clusters
+
     def find(self, record):
         parent = self.parent
         root = record

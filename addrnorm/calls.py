@@ -1,6 +1,7 @@
 """The libpostal calls the addrnorm command makes per record, in this process
 or in forked workers, and the calls that set libpostal up before the fork."""
 import addrnorm
+from addrnorm import passes as blocking_passes
 from addrnorm.records import BadRecord
 
 
@@ -27,7 +28,10 @@ def warm_up_expand():
     addrnorm.expand_address("")
 
 
-def hash_one(record, options):
+def place_call(record, options):
+    """(labels, values, keywords) of the near_dupe_hashes call for one record:
+    its columns as labels through the mapping, the coordinates from their
+    columns when asked for."""
     mapping, lat_column, lon_column, keywords = options
     labels, values = [], []
     for column, value in record.items():
@@ -39,14 +43,41 @@ def hash_one(record, options):
             values.append(value if isinstance(value, str) else str(value))
     call = dict(keywords)
     if lat_column and lon_column:
+        if record.get(lat_column) in (None, "") and record.get(lon_column) in (None, ""):
+            # Coordinates are optional: a record without them keeps the keys
+            # its other fields give, without the geohash.
+            call["with_latlon"] = 0
+            return labels, values, call
         try:
             call["latitude"] = float(record[lat_column])
             call["longitude"] = float(record[lon_column])
         except (KeyError, TypeError, ValueError):
             raise BadRecord("no usable %s/%s coordinates" % (lat_column, lon_column))
         call.setdefault("with_latlon", 1)
+    return labels, values, call
+
+
+def hash_one(record, options):
+    labels, values, call = place_call(record, options)
     return addrnorm.near_dupe_hashes(labels, values, **call)
+
+
+def key_one(record, job):
+    """(fields, call, key numbers) of one record over the blocking passes."""
+    options, passes = job
+    labels, values, call = place_call(record, options)
+    keys = blocking_passes.record_keys(labels, values, call, passes)
+    # The first value of a label, as libpostal's place record takes it.
+    fields = {}
+    for label, value in zip(labels, values):
+        fields.setdefault(label, value)
+    return fields, call, blocking_passes.key_numbers(keys)
 
 
 def warm_up_hash():
     addrnorm.near_dupe_hashes(["city"], ["x"])
+
+
+def warm_up_check():
+    # Sets up the duplicate classifiers' module too, before the fork.
+    addrnorm.is_street_duplicate("a", "b")

@@ -15,9 +15,11 @@ import sys
 
 import addrnorm
 from addrnorm import data
-from addrnorm.commands import command_dupes, command_expand, command_hash
+from addrnorm.commands import command_expand, command_hash
 from addrnorm.library_messages import LibraryMessages
-from addrnorm.options import EXPAND_FLAGS, FLAG_DEFAULTS, GEOHASH_PRECISION, HASH_FLAGS
+from addrnorm.options import (DEFAULT_MAX_BLOCK, DEFAULT_THRESHOLD, EXPAND_FLAGS, FLAG_DEFAULTS, GEOHASH_PRECISION,
+                              HASH_FLAGS)
+from addrnorm.passes import DEFAULT_PASSES, check_passes
 from addrnorm.records import InputError, OutputError
 from addrnorm.writers import Output
 
@@ -100,6 +102,53 @@ def add_hash_options(parser):
     add_switches(parser, HASH_FLAGS, "key options")
 
 
+def command_dupes(options, out):
+    # numpy and rapidfuzz load only for the command that uses them.
+    from addrnorm.dupes import command_dupes as dupes
+
+    return dupes(options, out)
+
+
+def passes(text):
+    try:
+        return check_passes([name.strip() for name in text.split(",") if name.strip()])
+    except ValueError as error:
+        raise argparse.ArgumentTypeError(str(error))
+
+
+def threshold(text):
+    try:
+        value = float(text)
+    except ValueError:
+        value = -1.0
+    if not 0.0 <= value <= 1.0:
+        raise argparse.ArgumentTypeError("a score from 0 to 1, not %r" % text)
+    return value
+
+
+def add_dedupe_options(parser):
+    group = parser.add_argument_group("de-duplication")
+    group.add_argument("--passes", type=passes, default=DEFAULT_PASSES, metavar="LIST",
+                       help="the blocking passes, comma-separated: full (every field), no_house_number, no_street "
+                            "(the record with that field left out), name (name-only keys, for records with a "
+                            "house) (default: %s)" % ",".join(DEFAULT_PASSES))
+    group.add_argument("--threshold", type=threshold, default=DEFAULT_THRESHOLD, metavar="SCORE",
+                       help="the score from 0 to 1 at which a candidate pair is united (default: %s)"
+                            % DEFAULT_THRESHOLD)
+    group.add_argument("--no-check", action="store_true",
+                       help="unite every pair that shares a key, without comparing them (default: compare)")
+    group.add_argument("--max-block", type=int, default=DEFAULT_MAX_BLOCK, metavar="N",
+                       help="records sharing one key beyond which the key is skipped, not made into pairs "
+                            "(default: %d)" % DEFAULT_MAX_BLOCK)
+    group.add_argument("--pairs", metavar="FILE",
+                       help="write every candidate pair compared to FILE, as JSON Lines: the input lines of both "
+                            "records, the keys they share, each field's verdict, the score, and whether they were "
+                            "united (default: none)")
+    group.add_argument("--only-dupes", action="store_true",
+                       help="write only the records in clusters of two or more, a cluster after another "
+                            "(default: every record)")
+
+
 def build_parser():
     parser = argparse.ArgumentParser(prog="addrnorm", description=__doc__.split("\n\n")[0])
     parser.add_argument("--version", action="version", version="addrnorm " + addrnorm.__version__)
@@ -134,9 +183,11 @@ def build_parser():
     add_common(hashing)
     hashing.set_defaults(run=command_hash)
 
-    dupes = commands.add_parser("dupes", help="group records that share a key into candidate clusters")
+    dupes = commands.add_parser("dupes", help="group duplicate records into clusters: blocking on their keys, "
+                                              "then a field-by-field check of each candidate pair")
     add_hash_options(dupes)
     add_common(dupes)
+    add_dedupe_options(dupes)
     dupes.set_defaults(run=command_dupes)
 
     data.add_command(commands)

@@ -1,10 +1,6 @@
 """The addrnorm command's record commands, expand, hash and dupes: what each
 reads, hands to libpostal and writes, and what it says at the end."""
-import json
-import tempfile
-
 from addrnorm import AddressComponent
-from addrnorm.blocking import Clusters
 from addrnorm.calls import expand_field, expand_one, hash_one, warm_up_expand, warm_up_hash
 from addrnorm.languages import check_languages
 from addrnorm.options import EXPAND_FLAGS, HASH_FLAGS, LABELS
@@ -118,37 +114,6 @@ def command_hash(options, out):
         run.write(writer, source.name, number, record, result)
     run.summary(count(run.records, "record"), count(keys.count, "key"),
                 count(keys.keyless, "record without keys", "records without keys"))
-    keys.warn(run)
-    return run
-
-
-def command_dupes(options, out):
-    run = Run(options)
-    source, records, header, job = read_places(options)
-    clusters = Clusters()
-    keys = Keys(job[0], header)
-    progress = Progress.reading(source, options.quiet, "hashing")
-    # Records wait on disk, not in memory, until their cluster is known.
-    with tempfile.TemporaryFile("w+", encoding="utf-8") as spool:
-        for number, record, result in run.results(records, source.name, progress, hash_one, job, warm_up_hash):
-            clusters.add(result)
-            keys.add(record, result)
-            spool.write(json.dumps([number, record], ensure_ascii=False) + "\n")
-        numbers = clusters.numbered()
-        spool.seek(0)
-        writer = RecordWriter(out, options.format, header, "cluster")
-        sizes = {}
-        progress = Progress(options.quiet, "writing", len(numbers))
-        try:
-            for index, line in enumerate(spool):
-                number, record = json.loads(line)
-                sizes[numbers[index]] = sizes.get(numbers[index], 0) + 1
-                run.write(writer, source.name, number, record, numbers[index])
-                progress.advance()
-        finally:
-            progress.close()
-    run.summary(count(len(numbers), "record"), count(len(clusters.owner), "key"), count(len(sizes), "cluster"),
-                "largest cluster %s" % format(max(sizes.values()) if sizes else 0, ","))
     keys.warn(run)
     return run
 

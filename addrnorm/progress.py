@@ -29,10 +29,11 @@ class Progress:
     got (by the bytes of the input read, or by the records written), the
     records done and how many a second."""
 
-    def __init__(self, quiet, phase, total=None, position=None):
+    def __init__(self, quiet, phase, total=None, position=None, noun="record"):
         """total: in bytes when position, a function, gives the bytes read so
-        far; else in records. None: not known, no bar, only the counts."""
-        self.records, self.position, self.bar = 0, position, None
+        far; else in records (or what noun names). None: not known, no bar,
+        only the counts."""
+        self.records, self.position, self.bar, self.noun = 0, position, None, noun
         self.started = self.due = time.monotonic()
         if not quiet and sys.stderr.isatty():
             from tqdm import tqdm
@@ -62,7 +63,7 @@ class Progress:
         if done is not None and self.bar.total:
             self.bar.n = min(done, self.bar.total)
         rate = self.records / (now - self.started) if now > self.started else 0
-        self.bar.set_postfix_str("%s, %s records/s" % (count(self.records, "record"), format(int(rate), ",")),
+        self.bar.set_postfix_str("%s, %s %ss/s" % (count(self.records, self.noun), format(int(rate), ","), self.noun),
                                  refresh=False)
         self.bar.refresh()
 

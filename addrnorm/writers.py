@@ -49,18 +49,22 @@ class ExpansionWriter:
 
 
 class RecordWriter:
-    """Writes a record with one added field, as JSON Lines or CSV; as text,
-    only the field (a list a line each, and a blank line)."""
+    """Writes a record with an added field (or, when field is a tuple of
+    names, several: value is then a tuple as long), as JSON Lines or CSV; as
+    text, only the field (a list a line each, and a blank line)."""
 
     def __init__(self, out, form, header, field):
-        self.out, self.form, self.field = out, form, field
+        self.out, self.form = out, form
+        self.fields = field if isinstance(field, tuple) else (field,)
         self.csv = None
         self.header = header
 
     def write(self, number, record, value):
+        values = value if len(self.fields) > 1 else (value,)
         if self.form == "jsonl":
-            self.out.write(json.dumps({"line": number, "record": record, self.field: value},
-                                      ensure_ascii=False) + "\n")
+            line = {"line": number, "record": record}
+            line.update(zip(self.fields, values))
+            self.out.write(json.dumps(line, ensure_ascii=False) + "\n")
             return
         if self.form == "text":
             _group(self.out, value)
@@ -68,12 +72,12 @@ class RecordWriter:
         if self.csv is None:
             self.header = self.header or list(record)
             self.csv = csv.writer(self.out, lineterminator="\n")
-            self.csv.writerow(list(self.header) + [self.field])
+            self.csv.writerow(list(self.header) + list(self.fields))
         for column in record:
             if column not in self.header:
                 raise BadRecord("field %r is not a column of the CSV output (its columns come from the first "
                                 "record); use --format jsonl" % column)
-        self.csv.writerow([record.get(column, "") for column in self.header] + [_cell(value)])
+        self.csv.writerow([record.get(column, "") for column in self.header] + [_cell(item) for item in values])
 
 
 class Output:

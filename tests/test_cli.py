@@ -125,6 +125,14 @@ def test_hash_options_and_coordinates_reach_the_library(tmp_path, double):
         "geohash_precision": 7}
 
 
+def test_a_record_without_coordinates_keeps_its_keys_without_the_geohash(tmp_path, double):
+    path = write(tmp_path, "points.csv", "city,lat,lon\nParis,,\nLyon,x,4.8\n")
+    status, output = run(tmp_path, "hash", path, "--lat", "lat", "--lon", "lon", "--skip-bad")
+    assert status == 1  # Lyon's latitude is not a number: a bad record
+    assert [json.loads(line)["keys"] for line in output.splitlines()] == [["city|Paris"]]
+    assert double.last_call().hash_options["with_latlon"] == 0  # Paris, the last record called
+
+
 def test_hash_json_lines_to_csv(tmp_path, double):
     path = write(tmp_path, "places.jsonl", '{"city": "Berlin", "road": "Unter den Linden"}\n\n{"city": "Köln"}\n')
     status, output = run(tmp_path, "hash", path, "--format", "csv")
@@ -134,22 +142,24 @@ def test_hash_json_lines_to_csv(tmp_path, double):
         'Köln,,"[""city|Köln""]"']
 
 
-def test_dupes_groups_records_that_share_any_key(tmp_path, double):
+def test_dupes_without_a_check_groups_records_that_share_any_key(tmp_path, double):
     # A and B share a road, B and C a city: one cluster through B; D alone;
     # E shares A's house.
     records = [{"road": "R1", "city": "X"}, {"road": "R1", "city": "Y"}, {"city": "Y"}, {"city": "Z"},
                {"house": "H", "city": "W"}, {"house": "H", "road": "R1"}]
     path = write(tmp_path, "r.jsonl", "".join(json.dumps(record) + "\n" for record in records))
-    status, output = run(tmp_path, "dupes", path)
+    keys_alone = ["--passes", "full", "--no-check"]
+    status, output = run(tmp_path, "dupes", path, *keys_alone)
     assert status == 0
     assert [json.loads(line)["cluster"] for line in output.splitlines()] == [1, 1, 1, 2, 1, 1]
-    process = command("dupes", path)
-    assert process.stderr == "addrnorm: 6 records, 6 keys, 2 clusters, largest cluster 5\n"
+    process = command("dupes", path, *keys_alone)
+    assert process.stderr == ("addrnorm: 6 records, 10 keys, 5 candidate pairs, 5 pairs matched, "
+                              "1 cluster of 2 or more (4 or more: 1), largest 5\n")
     # CSV takes its columns from the first record: a record with others is
     # refused rather than written without them.
-    process = command("dupes", path, "--format", "csv", "--skip-bad")
+    process = command("dupes", path, "--format", "csv", "--skip-bad", *keys_alone)
     assert process.returncode == 1 and "line 5: field 'house' is not a column" in process.stderr
-    assert process.stdout.splitlines()[0] == "road,city,cluster"
+    assert process.stdout.splitlines()[0] == "road,city,cluster,cluster_size"
 
 
 def test_dupes_without_keys_gives_each_record_its_own_cluster(tmp_path, double):
@@ -226,13 +236,15 @@ def test_progress_only_on_a_terminal_and_a_summary_at_the_end(tmp_path):
     assert process.returncode == 0
     assert b"addrnorm expanding: 100%" in shown and b"50 records, " in shown and b" records/s" in shown
     assert b"50.0" not in shown
-    # dupes shows its second phase, the writing, too.
+    # dupes shows its later phases, the comparing and the writing, too.
     records = write(tmp_path, "r.csv", "city\n" + "X\n" * 70)
     with open(str(tmp_path / "out"), "w") as out:
         process, shown = run_on_a_terminal(["dupes", records], stdout=out)
     assert process.returncode == 0
     assert b"addrnorm hashing: 100%" in shown and b"addrnorm writing: 100%" in shown and b"70 records" in shown
-    assert shown.rstrip().endswith(b"addrnorm: 70 records, 1 key, 1 cluster, largest cluster 70")
+    assert b"addrnorm comparing: " in shown and b"2,415 pairs, " in shown and b" pairs/s" in shown
+    assert shown.rstrip().endswith(b"addrnorm: 70 records, 70 keys, 2,415 candidate pairs, 2,415 pairs matched, "
+                                   b"1 cluster of 2 or more (4 or more: 1), largest 70")
 
 
 def test_an_open_quote_loses_no_line(tmp_path):

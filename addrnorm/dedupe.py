@@ -1,0 +1,156 @@
+"""De-duplication of place records: blocking passes, a pairwise check of the
+candidates, and clusters of the pairs that pass.
+
+    >>> import addrnorm
+    >>> addrnorm.find_duplicates([{"house": "Whole Foods", "road": "Franklin Ave", "house_number": "781",
+    ...                            "postcode": "11216"}, ...])
+    [1, 1, 2, ...]
+
+The `addrnorm dupes` command runs the same steps over files, with workers.
+"""
+import array
+import json
+import os
+import tempfile
+
+from addrnorm import passes as blocking_passes
+from addrnorm.blocking import Clusters
+from addrnorm.options import DEFAULT_MAX_BLOCK, DEFAULT_THRESHOLD
+
+# addrnorm.candidates (numpy) and addrnorm.compare (rapidfuzz) are imported
+# where a run needs them: importing the package stays cheap.
+
+
+class Store:
+    """The records of a run on disk, each as JSON on a line of its own with
+    its offset kept, so that a pair's two records are read back at will; a
+    forked worker opens the file afresh, as a shared file offset would mix
+    its reads with its siblings'."""
+
+    def __init__(self, folder):
+        self.path = os.path.join(folder, "records")
+        self.file = open(self.path, "w+b")
+        self.offsets = array.array("q")
+        self._reader = None
+
+    def append(self, item):
+        self.offsets.append(self.file.tell())
+        self.file.write(json.dumps(item, ensure_ascii=False).encode("utf-8") + b"\n")
+
+    def __len__(self):
+        return len(self.offsets)
+
+    def seal(self):
+        """Makes every record appended readable, by workers forked after it."""
+        self.file.flush()
+
+    def __getitem__(self, index):
+        if self._reader is None or self._reader[0] != os.getpid():
+            self.file.flush()
+            self._reader = (os.getpid(), open(self.path, "rb"))
+        reader = self._reader[1]
+        reader.seek(self.offsets[index])
+        return json.loads(reader.readline().decode("utf-8"))
+
+    def close(self):
+        if self._reader is not None and self._reader[0] == os.getpid():
+            self._reader[1].close()
+        self.file.close()
+
+
+class Settings:
+    """How records are blocked and compared."""
+
+    def __init__(self, keywords=None, languages=None, passes=blocking_passes.DEFAULT_PASSES, check=True,
+                 threshold=DEFAULT_THRESHOLD, max_block=DEFAULT_MAX_BLOCK):
+        self.keywords = dict(keywords or {})
+        if languages:
+            self.keywords["languages"] = list(languages)
+        self.languages = list(languages) if languages else None
+        self.passes = blocking_passes.check_passes(passes)
+        self.check, self.threshold, self.max_block = check, threshold, max_block
+        if not 0.0 <= threshold <= 1.0:
+            raise ValueError("the threshold is a score from 0 to 1, not %r" % (threshold,))
+        if max_block < 2:
+            raise ValueError("the largest block must hold at least 2 records, not %r" % (max_block,))
+
+    def keys(self, fields):
+        labels, values = list(fields), list(fields.values())
+        return blocking_passes.record_keys(labels, values, self.keywords, self.passes)
+
+
+def block_keys(fields, settings):
+    """The key numbers of one record ({label: value}): what a worker returns."""
+    return blocking_passes.key_numbers(settings.keys(fields))
+
+
+def check_pair(pair, job):
+    """(score, verdicts, matched) of one candidate pair: what a worker returns."""
+    store, settings = job
+    first, second = pair
+    if not settings.check:
+        return None, {}, True
+    from addrnorm import compare
+
+    score, verdicts = compare.compare(store[first][0], store[second][0], settings.languages)
+    return score, verdicts, score is not None and score >= settings.threshold
+
+
+class Deduplication:
+    """One run: records in (their fields, and what the caller keeps with
+    them), candidate pairs out, matched pairs united into clusters."""
+
+    def __init__(self, settings, folder):
+        self.settings = settings
+        from addrnorm.candidates import Blocks
+
+        self.store = Store(folder)
+        self.blocks = Blocks(folder, settings.max_block)
+        self.matched = 0
+
+    def add(self, fields, key_numbers, kept=None):
+        self.blocks.add(len(self.store), key_numbers)
+        self.store.append([fields, kept])
+
+    def candidate_pairs(self):
+        """Yields each candidate pair once, as (first, second) record indexes."""
+        for firsts, seconds in self.blocks.pairs():
+            for pair in zip(firsts.tolist(), seconds.tolist()):
+                yield pair
+
+    def clusters(self, matched_pairs):
+        clusters = Clusters.of(len(self.store))
+        for first, second in matched_pairs:
+            self.matched += 1
+            clusters.union(first, second)
+        return clusters
+
+    def close(self):
+        self.store.close()
+
+
+def find_duplicates(records, languages=None, passes=blocking_passes.DEFAULT_PASSES, check=True,
+                    threshold=DEFAULT_THRESHOLD, max_block=DEFAULT_MAX_BLOCK, **hash_options):
+    """The cluster number of each record, counted from 1 in order of first
+    appearance; records are mappings of libpostal's labels (house, road,
+    house_number, postcode, city, ...) to str.
+
+    Records are blocked on their near-duplicate keys over the passes named
+    (see addrnorm.passes; hash_options are near_dupe_hashes' options), each
+    candidate pair is compared field by field (see addrnorm.compare) and
+    united when its score reaches threshold; check=False unites every pair
+    that shares a key.
+    """
+    settings = Settings(hash_options, languages, passes, check, threshold, max_block)
+    with tempfile.TemporaryDirectory(prefix="addrnorm-") as folder:
+        run = Deduplication(settings, folder)
+        try:
+            for record in records:
+                fields = {label: value for label, value in record.items() if value}
+                run.add(fields, block_keys(fields, settings))
+            run.store.seal()
+            job = (run.store, settings)
+            matched = (pair for pair in run.candidate_pairs() if check_pair(pair, job)[2])
+            return list(run.clusters(matched).numbered())
+        finally:
+            run.close()

@@ -1,0 +1,126 @@
+"""The dupes command: records keyed over the blocking passes, candidate pairs
+checked, the pairs that pass united into clusters, each record written with
+its cluster and the cluster's size.  Hashing and checking run in the
+workers; records wait on disk, and the keys as numbers in partitions on
+disk, so memory does not grow with the keys."""
+import json
+import tempfile
+
+from addrnorm.calls import key_one, warm_up_check, warm_up_hash
+from addrnorm.commands import Keys, read_places
+from addrnorm.dedupe import Deduplication, Settings, check_pair
+from addrnorm.parallel import processed
+from addrnorm.passes import record_keys
+from addrnorm.progress import Progress, Run, count
+from addrnorm.writers import RecordWriter
+
+# Cluster sizes told apart in the summary; larger ones are counted together.
+SIZES_SHOWN = 4
+
+
+def command_dupes(options, out):
+    run = Run(options)
+    source, records, header, job = read_places(options)
+    settings = Settings(passes=options.passes, check=not options.no_check, threshold=options.threshold,
+                        max_block=options.max_block)
+    keys = Keys(job[0], header)
+    with tempfile.TemporaryDirectory(prefix="addrnorm-dupes-") as folder:
+        dedupe = Deduplication(settings, folder)
+        try:
+            progress = Progress.reading(source, options.quiet, "hashing")
+            for number, record, (fields, call, numbers) in run.results(
+                    records, source.name, progress, key_one, (job, settings.passes), warm_up_hash):
+                keys.add(record, numbers)
+                dedupe.add(fields, numbers, [number, record, call])
+            matched = check(dedupe, settings, options)
+            clusters = dedupe.clusters(matched).numbered()
+            writer = RecordWriter(out, options.format, header, ("cluster", "cluster_size"))
+            sizes = write(dedupe, clusters, options, writer, run, source.name)
+        finally:
+            dedupe.close()
+    blocks = dedupe.blocks
+    summary = [count(len(clusters), "record"), count(keys.count, "key"),
+               count(blocks.pair_count, "candidate pair"), count(dedupe.matched, "pair matched", "pairs matched"),
+               describe_clusters(sizes)]
+    if blocks.skipped:
+        summary.append("%s skipped (over %s records; the largest %s)" % (
+            count(blocks.skipped, "block"), format(settings.max_block, ","), format(blocks.largest_skipped, ",")))
+    run.summary(*summary)
+    keys.warn(run)
+    return run
+
+
+def check(dedupe, settings, options):
+    """The candidate pairs that pass the check, as (first, second) record
+    indexes; each one compared written to --pairs when asked."""
+    store = dedupe.store
+    store.seal()
+    pairs_out = open(options.pairs, "w", encoding="utf-8") if options.pairs else None
+    progress = Progress(options.quiet, "comparing", noun="pair")
+    matched = []
+    try:
+        items = enumerate(dedupe.candidate_pairs())
+        jobs = options.jobs if settings.check else 1
+        for _, pair, result, error in processed(items, check_pair, (store, settings), jobs, warm_up_check):
+            progress.advance()
+            if error is not None:
+                raise RuntimeError("comparing records %d and %d: %s" % (pair[0], pair[1], error))
+            score, verdicts, passed = result
+            if passed:
+                matched.append(pair)
+            if pairs_out is not None:
+                pairs_out.write(json.dumps(explain(store, settings, pair, score, verdicts, passed),
+                                           ensure_ascii=False) + "\n")
+    finally:
+        progress.close()
+        if pairs_out is not None:
+            pairs_out.close()
+    return matched
+
+
+def explain(store, settings, pair, score, verdicts, passed):
+    """One line of --pairs: the two records' input lines, the keys they share,
+    each field's verdict, the score and whether the pair was united."""
+    first, second = store[pair[0]], store[pair[1]]
+    shared = set.intersection(*[
+        record_keys(list(fields), list(fields.values()), kept[2], settings.passes) for fields, kept in (first, second)])
+    return {"a": first[1][0], "b": second[1][0], "keys": sorted(shared), "fields": verdicts,
+            "score": None if score is None else round(score, 4), "matched": passed}
+
+
+def write(dedupe, clusters, options, writer, run, name):
+    """Writes every record (or, with --only-dupes, those in clusters of two
+    or more, a cluster after another) with its cluster and its size; returns
+    the number of clusters of each size."""
+    sizes = {}
+    for cluster in clusters:
+        sizes[cluster] = sizes.get(cluster, 0) + 1
+    order = range(len(clusters))
+    if options.only_dupes:
+        order = sorted((index for index in order if sizes[clusters[index]] > 1), key=clusters.__getitem__)
+    progress = Progress(options.quiet, "writing", len(order))
+    try:
+        for index in order:
+            _, (number, record, _) = dedupe.store[index]
+            cluster = clusters[index]
+            run.write(writer, name, number, record, (cluster, sizes[cluster]))
+            progress.advance()
+    finally:
+        progress.close()
+    by_size = {}
+    for size in sizes.values():
+        by_size[size] = by_size.get(size, 0) + 1
+    return by_size
+
+
+def describe_clusters(by_size):
+    """"3 clusters of 2 or more (2: 2, 3: 1), largest 3"."""
+    several = {size: number for size, number in by_size.items() if size > 1}
+    if not several:
+        return "no cluster of 2 or more"
+    shown = ", ".join("%d: %s" % (size, format(several[size], ",")) for size in sorted(several) if size < SIZES_SHOWN)
+    more = sum(number for size, number in several.items() if size >= SIZES_SHOWN)
+    if more:
+        shown += (", " if shown else "") + "%d or more: %s" % (SIZES_SHOWN, format(more, ","))
+    return "%s of 2 or more (%s), largest %s" % (count(sum(several.values()), "cluster"), shown,
+                                                 format(max(several), ","))
