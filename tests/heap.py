@@ -47,3 +47,51 @@ def heap_growth(call, repeat=20000, warmup=500):
 # A leak of the smallest heap chunk (32 bytes) on every call of a loop of
 # 20000 shows as 640 KB; the interpreter's own churn stays far below this.
 LEAK_LIMIT = 64 * 1024
+
+
+def calling(function, *args, **kwargs):
+    """A call of function that swallows what it raises: the loops measure
+    the heap on the error paths too."""
+    def call():
+        try:
+            function(*args, **kwargs)
+        except Exception:
+            pass
+    return call
+
+
+# Runs in a fresh interpreter with the allocation-failure shim preloaded:
+# IMPORTS, then CALL 2,200 times with the shim armed by ARM (a call on
+# `failalloc`) before each; prints what the calls raised, the heap's growth
+# over the last 2,000, and the double's library calls and live results.
+_EXHAUSTED_HEAP = """
+import ctypes, os
+from heap import heap_in_use
+IMPORTS
+failalloc = ctypes.CDLL(os.environ['ADDRNORM_FAILALLOC'])
+failalloc.failalloc_arm_strdup.argtypes = [ctypes.c_char_p]
+failalloc.failalloc_arm_calloc.argtypes = [ctypes.c_size_t]
+def attempt():
+    failalloc.ARM
+    try:
+        CALL
+    except MemoryError as error:
+        return type(error).__name__
+    except Exception as error:
+        return '%s: %s' % (type(error).__name__, error)
+    return 'no error'
+outcomes = set(attempt() for _ in range(200))
+gc.collect()
+before = heap_in_use()
+outcomes |= set(attempt() for _ in range(2000))
+gc.collect()
+counters = double.counters()
+print(json.dumps([sorted(outcomes), heap_in_use() - before, counters['calls'], counters['live_arrays']]))
+"""
+
+
+def exhausted_heap(python, imports, arm, call):
+    """(what the calls raised, heap growth, library calls, live results) of
+    call made with the heap exhausted as arm says (see _EXHAUSTED_HEAP)."""
+    code = _EXHAUSTED_HEAP.replace("IMPORTS", imports).replace("ARM", arm).replace("CALL", call)
+    return python(code, preload=os.environ["ADDRNORM_FAILALLOC"])

@@ -5,7 +5,7 @@ import pytest
 from addrnorm._expand import expand_address
 from addrnorm._kinhash import near_dupe_hashes
 from awkward import Failing, GrowingLength, LyingLength, LyingList
-from heap import OWN_ALLOCATOR
+from heap import OWN_ALLOCATOR, exhausted_heap
 
 MISMATCH = "sequence length does not match its items"
 
@@ -72,19 +72,19 @@ def test_an_honest_custom_sequence_converts(double):
 # Allocation failures, made real by preloading a library that fails one
 # chosen calloc or strdup, in a fresh interpreter.
 OUT_OF_MEMORY = [
-    ("failalloc.failalloc_arm_calloc(4099)",
+    ("failalloc_arm_calloc(4099)",
      "expand_address('x', languages=['a'] * 4099)"),
-    ("failalloc.failalloc_arm_strdup(b'zq')",
+    ("failalloc_arm_strdup(b'zq')",
      "expand_address('x', languages=['en', 'zq', 'fr'])"),
-    ("failalloc.failalloc_arm_strdup(b'an address out of memory')",
+    ("failalloc_arm_strdup(b'an address out of memory')",
      "expand_address('an address out of memory')"),
-    ("failalloc.failalloc_arm_calloc(4099)",
+    ("failalloc_arm_calloc(4099)",
      "near_dupe_hashes(['city'] * 4099, ['x'] * 4099)"),
-    ("failalloc.failalloc_arm_strdup(b'a label out of memory')",
+    ("failalloc_arm_strdup(b'a label out of memory')",
      "near_dupe_hashes(['city', 'a label out of memory'], ['x', 'y'])"),
-    ("failalloc.failalloc_arm_strdup(b'a value out of memory')",
+    ("failalloc_arm_strdup(b'a value out of memory')",
      "near_dupe_hashes(['city', 'road'], ['x', 'a value out of memory'])"),
-    ("failalloc.failalloc_arm_strdup(b'zq')",
+    ("failalloc_arm_strdup(b'zq')",
      "near_dupe_hashes(['city'], ['x'], languages=['en', 'zq'])"),
 ]
 
@@ -94,32 +94,8 @@ OUT_OF_MEMORY = [
 @pytest.mark.skipif(OWN_ALLOCATOR, reason="the allocator is valgrind's or AddressSanitizer's")
 @pytest.mark.parametrize("arm, call", OUT_OF_MEMORY)
 def test_an_exhausted_heap_is_a_memory_error_and_leaks_nothing(python, arm, call):
-    result = python("""
-        import ctypes, os
-        from heap import heap_in_use
-        from addrnorm._expand import expand_address
-        from addrnorm._kinhash import near_dupe_hashes
-        failalloc = ctypes.CDLL(os.environ['ADDRNORM_FAILALLOC'])
-        failalloc.failalloc_arm_strdup.argtypes = [ctypes.c_char_p]
-        failalloc.failalloc_arm_calloc.argtypes = [ctypes.c_size_t]
-        def attempt():
-            ARM
-            try:
-                CALL
-            except MemoryError as error:
-                return type(error).__name__
-            except Exception as error:
-                return '%s: %s' % (type(error).__name__, error)
-            return 'no error'
-        outcomes = set(attempt() for _ in range(200))
-        gc.collect()
-        before = heap_in_use()
-        outcomes |= set(attempt() for _ in range(2000))
-        gc.collect()
-        counters = double.counters()
-        print(json.dumps([sorted(outcomes), heap_in_use() - before, counters['calls'], counters['live_arrays']]))
-    """.replace("ARM", arm).replace("CALL", call), preload=__import__("os").environ["ADDRNORM_FAILALLOC"])
-    outcomes, growth, calls, live = result
+    imports = "from addrnorm._expand import expand_address\nfrom addrnorm._kinhash import near_dupe_hashes"
+    outcomes, growth, calls, live = exhausted_heap(python, imports, arm, call)
     assert outcomes == ["MemoryError"]
     assert OWN_ALLOCATOR or growth < 64 * 1024
     assert (calls, live) == (0, 0)

@@ -8,7 +8,7 @@ import pytest
 import addrnorm
 from addrnorm import DuplicateStatus, _duplicate
 from awkward import Failing, LyingLength
-from heap import LEAK_LIMIT, OWN_ALLOCATOR, heap_growth
+from heap import LEAK_LIMIT, OWN_ALLOCATOR, calling, exhausted_heap, heap_growth
 
 FIELDS = ["name", "street", "house_number", "po_box", "unit", "floor", "postal_code"]
 FUZZY = ["name", "street"]
@@ -269,15 +269,6 @@ def test_the_package_sets_the_library_up_on_the_first_classification(python):
     assert result == [[0, False], 9, 1, 1]
 
 
-def calling(function, *args, **kwargs):
-    def call():
-        try:
-            function(*args, **kwargs)
-        except Exception:
-            pass
-    return call
-
-
 LONG = "Avenue des Champs-Élysées " * 40
 TOKENS = ["whole", "foods", "market", LONG]
 PATHS = [
@@ -327,30 +318,7 @@ OUT_OF_MEMORY = [
 @pytest.mark.skipif(OWN_ALLOCATOR, reason="the allocator is valgrind's or AddressSanitizer's")
 @pytest.mark.parametrize("arm, call", OUT_OF_MEMORY)
 def test_an_exhausted_heap_is_a_memory_error_and_leaks_nothing(python, arm, call):
-    result = python("""
-        import ctypes, os
-        from heap import heap_in_use
-        import addrnorm._duplicate as d
-        failalloc = ctypes.CDLL(os.environ['ADDRNORM_FAILALLOC'])
-        failalloc.failalloc_arm_strdup.argtypes = [ctypes.c_char_p]
-        failalloc.failalloc_arm_calloc.argtypes = [ctypes.c_size_t]
-        def attempt():
-            failalloc.ARM
-            try:
-                CALL
-            except MemoryError as error:
-                return type(error).__name__
-            except Exception as error:
-                return '%s: %s' % (type(error).__name__, error)
-            return 'no error'
-        outcomes = set(attempt() for _ in range(200))
-        gc.collect()
-        before = heap_in_use()
-        outcomes |= set(attempt() for _ in range(2000))
-        gc.collect()
-        print(json.dumps([sorted(outcomes), heap_in_use() - before, double.counters()['calls']]))
-    """.replace("ARM", arm).replace("CALL", call), preload=__import__("os").environ["ADDRNORM_FAILALLOC"])
-    outcomes, growth, calls = result
+    outcomes, growth, calls, _ = exhausted_heap(python, "import addrnorm._duplicate as d", arm, call)
     assert outcomes == ["MemoryError"]
     assert growth < LEAK_LIMIT
     assert calls == 0

@@ -5,16 +5,7 @@ import pytest
 from addrnorm._expand import expand_address
 from addrnorm._kinhash import near_dupe_hashes
 from awkward import LyingLength
-from heap import LEAK_LIMIT, OWN_ALLOCATOR, heap_growth
-
-
-def calling(function, *args, **kwargs):
-    def call():
-        try:
-            function(*args, **kwargs)
-        except Exception:
-            pass
-    return call
+from heap import LEAK_LIMIT, OWN_ALLOCATOR, calling, heap_growth
 
 
 LONG = "Avenue des Champs-Élysées " * 40
