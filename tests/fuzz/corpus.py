@@ -93,18 +93,24 @@ code_lists = st.one_of(st.lists(texts, max_size=4), st.lists(texts, max_size=4).
 # Every parameter, the leading ones included.
 EXPAND_KEYWORDS = ("address",) + options.EXPAND_KEYWORDS
 HASH_KEYWORDS = ("labels", "values") + options.HASH_KEYWORDS
+FIELD_KEYWORDS = ("value1", "value2", "languages")
+TOPONYM_KEYWORDS = ("labels1", "values1", "labels2", "values2", "languages")
+FUZZY_KEYWORDS = ("tokens1", "scores1", "tokens2", "scores2", "languages", "needs_review_threshold",
+                  "likely_dupe_threshold")
 STRANGERS = ("text", "language", "label", "bogus", "")
 
 
 def value_for(keyword):
     """Mostly values of the right kind, sometimes anything at all."""
-    if keyword in ("address",):
+    if keyword in ("address", "value1", "value2"):
         plausible = texts
     elif keyword in ("languages",):
         plausible = code_lists
-    elif keyword in ("labels", "values"):
+    elif keyword in ("labels", "values", "labels1", "values1", "labels2", "values2", "tokens1", "tokens2"):
         plausible = st.one_of(st.lists(texts, max_size=5), st.lists(texts, max_size=5).map(tuple))
-    elif keyword in ("latitude", "longitude"):
+    elif keyword in ("scores1", "scores2"):
+        plausible = st.lists(st.one_of(st.floats(), integers), max_size=5)
+    elif keyword in ("latitude", "longitude", "needs_review_threshold", "likely_dupe_threshold"):
         plausible = st.one_of(st.floats(), integers)
     else:
         plausible = st.one_of(st.booleans(), integers)
@@ -113,7 +119,7 @@ def value_for(keyword):
 
 @st.composite
 def argument_lists(draw, keywords):
-    required = 2 if keywords[1] == "values" else 1
+    required = keywords.index("languages")
     positional = draw(st.one_of(st.just(required), st.integers(0, required + 2), st.integers(0, len(keywords) + 2)))
     args = [draw(value_for(keywords[i] if i < len(keywords) else "")) for i in range(positional)]
     names = draw(st.lists(st.one_of(st.sampled_from(keywords[required:]), st.sampled_from(keywords + STRANGERS)),

@@ -1,4 +1,5 @@
-"""A seeded argument fuzzer for expand_address and near_dupe_hashes.
+"""A seeded argument fuzzer for expand_address, near_dupe_hashes and the
+duplicate classifiers.
 
 Each batch runs in a child interpreter, so that a crash is caught and its seed
 reported.  In a batch, hypothesis draws argument lists and the double's answer
@@ -29,8 +30,8 @@ ALLOWED = ("TypeError", "UnicodeEncodeError", "UnicodeDecodeError", "OverflowErr
 
 
 def outcome_of(function, args, kwargs):
-    """What a call ended in: a list of str, None, an allowed exception's name,
-    or what was unexpected about it."""
+    """What a call ended in: a list of str, None, a status (an int, or an int
+    and a float), an allowed exception's name, or what was unexpected about it."""
     try:
         result = function(*args, **kwargs)
     except Exception as error:
@@ -40,6 +41,8 @@ def outcome_of(function, args, kwargs):
         return "None"
     if type(result) is list and all(type(item) is str for item in result):
         return "list"
+    if type(result) is int or (type(result) is tuple and [type(item) for item in result] == [int, float]):
+        return "status"
     return "unexpected result %r" % (result,)
 
 
@@ -55,11 +58,16 @@ def run_batch(seed, cases):
     import corpus
     from addrnorm._expand import expand_address
     from addrnorm._kinhash import near_dupe_hashes
+    from addrnorm import _duplicate
     from heap import OWN_ALLOCATOR, heap_in_use
     from libpostal_double import Double
 
     double = Double()
-    functions = [(expand_address, corpus.EXPAND_KEYWORDS), (near_dupe_hashes, corpus.HASH_KEYWORDS)]
+    functions = [(expand_address, corpus.EXPAND_KEYWORDS), (near_dupe_hashes, corpus.HASH_KEYWORDS),
+                 (_duplicate.is_street_duplicate, corpus.FIELD_KEYWORDS),
+                 (_duplicate.is_house_number_duplicate, corpus.FIELD_KEYWORDS),
+                 (_duplicate.is_toponym_duplicate, corpus.TOPONYM_KEYWORDS),
+                 (_duplicate.is_name_duplicate_fuzzy, corpus.FUZZY_KEYWORDS)]
     calls, outcomes, problems = [], {}, []
 
     @with_seed(seed)
@@ -67,7 +75,7 @@ def run_batch(seed, cases):
               suppress_health_check=list(HealthCheck), phases=[Phase.generate])
     @given(st.data())
     def one_call(data):
-        which = data.draw(st.integers(0, 1))
+        which = data.draw(st.integers(0, len(functions) - 1))
         function, keywords = functions[which]
         args, kwargs = data.draw(corpus.argument_lists(keywords))
         answer = data.draw(corpus.results)
