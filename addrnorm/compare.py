@@ -102,9 +102,7 @@ def _short_name(words1, words2):
 
 
 def field_value(classify, value1, value2, languages):
-    """(verdict, value) of one field both records have."""
-    if _plain(value1) == _plain(value2):
-        return "exact", 1.0
+    """(verdict, value) of one field whose values differ as written."""
     status = classify(value1, value2, languages)
     if status in STATUS_VALUES:
         return status.name.lower(), STATUS_VALUES[status]
@@ -114,15 +112,7 @@ def field_value(classify, value1, value2, languages):
     return "differs", 0.0
 
 
-def place_value(fields1, fields2, languages):
-    labels1 = [label for label in PLACE_LABELS if fields1.get(label)]
-    labels2 = [label for label in PLACE_LABELS if fields2.get(label)]
-    if not labels1 or not labels2:
-        return None
-    values1 = [fields1[label] for label in labels1]
-    values2 = [fields2[label] for label in labels2]
-    if labels1 == labels2 and list(map(_plain, values1)) == list(map(_plain, values2)):
-        return "exact", 1.0
+def _toponym(labels1, values1, labels2, values2, languages):
     status = addrnorm.is_toponym_duplicate(labels1, values1, labels2, values2, languages)
     if status in STATUS_VALUES:
         return status.name.lower(), STATUS_VALUES[status]
@@ -130,20 +120,52 @@ def place_value(fields1, fields2, languages):
     return ("similar %.2f" % typo, typo) if typo >= TYPO_SIMILARITY else ("differs", 0.0)
 
 
-def compare(fields1, fields2, languages=None):
-    """(score, {field: verdict}) of two records given as {label: value};
-    the score is None when the records have no field in common."""
-    verdicts = {}
-    total = weights = 0.0
+def _fields_in_common(fields1, fields2):
+    """(field, weight, equal as written, how to value it) of each field both
+    records have, the place names as one."""
+    common = []
     for field, label, classify, weight in FIELDS:
         value1, value2 = fields1.get(label), fields2.get(label)
         if value1 and value2:
-            verdicts[field], value = field_value(classify, value1, value2, languages)
-            total += weight * value
-            weights += weight
-    place = place_value(fields1, fields2, languages)
-    if place is not None:
-        verdicts["place"], value = place
-        total += PLACE_WEIGHT * value
-        weights += PLACE_WEIGHT
-    return (total / weights if weights else None), verdicts
+            common.append((field, weight, _plain(value1) == _plain(value2),
+                           (field_value, classify, value1, value2)))
+    labels1 = [label for label in PLACE_LABELS if fields1.get(label)]
+    labels2 = [label for label in PLACE_LABELS if fields2.get(label)]
+    if labels1 and labels2:
+        values1 = [fields1[label] for label in labels1]
+        values2 = [fields2[label] for label in labels2]
+        equal = labels1 == labels2 and list(map(_plain, values1)) == list(map(_plain, values2))
+        common.append(("place", PLACE_WEIGHT, equal, (_toponym, labels1, values1, labels2, values2)))
+    return common
+
+
+def compare(fields1, fields2, languages=None, threshold=None):
+    """(score, {field: verdict}) of two records given as {label: value};
+    the score is None when the records have no field in common.
+
+    Fields equal as written are settled first, at no cost; the others in
+    order of weight, each with a call of libpostal's classifier.  With a
+    threshold, the comparison stops once the score cannot reach it: the
+    fields left are "not compared", and the score is the most they could
+    have brought.  Most candidate pairs are two places on one street, whose
+    names differ: one classifier call settles them.
+    """
+    common = _fields_in_common(fields1, fields2)
+    weights = sum(weight for _, weight, _, _ in common)
+    if not weights:
+        return None, {}
+    verdicts, total = {}, 0.0
+    for field, weight, equal, _ in common:
+        if equal:
+            verdicts[field] = "exact"
+            total += weight
+    pending = sorted((entry for entry in common if not entry[2]), key=lambda entry: -entry[1])
+    open_weight = sum(weight for _, weight, _, _ in pending)
+    for field, weight, _, (value_of, *arguments) in pending:
+        if threshold is not None and (total + open_weight) / weights < threshold:
+            verdicts[field] = "not compared"
+            continue
+        verdicts[field], value = value_of(*arguments, languages)
+        total += weight * value
+        open_weight -= weight
+    return (total + open_weight) / weights, verdicts

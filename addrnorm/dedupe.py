@@ -92,7 +92,7 @@ def check_pair(pair, job):
         return None, {}, True
     from addrnorm import compare
 
-    score, verdicts = compare.compare(store[first][0], store[second][0], settings.languages)
+    score, verdicts = compare.compare(store[first][0], store[second][0], settings.languages, settings.threshold)
     return score, verdicts, score is not None and score >= settings.threshold
 
 

@@ -3,6 +3,7 @@ checked, the pairs that pass united into clusters, each record written with
 its cluster and the cluster's size.  Hashing and checking run in the
 workers; records wait on disk, and the keys as numbers in partitions on
 disk, so memory does not grow with the keys."""
+import collections
 import json
 import tempfile
 
@@ -56,6 +57,7 @@ def check(dedupe, settings, options):
     store = dedupe.store
     store.seal()
     pairs_out = open(options.pairs, "w", encoding="utf-8") if options.pairs else None
+    explanations = Explanations(store, settings, pairs_out) if pairs_out else None
     progress = Progress(options.quiet, "comparing", noun="pair")
     matched = []
     try:
@@ -68,9 +70,8 @@ def check(dedupe, settings, options):
             score, verdicts, passed = result
             if passed:
                 matched.append(pair)
-            if pairs_out is not None:
-                pairs_out.write(json.dumps(explain(store, settings, pair, score, verdicts, passed),
-                                           ensure_ascii=False) + "\n")
+            if explanations is not None:
+                explanations.write(pair, score, verdicts, passed)
     finally:
         progress.close()
         if pairs_out is not None:
@@ -78,14 +79,34 @@ def check(dedupe, settings, options):
     return matched
 
 
-def explain(store, settings, pair, score, verdicts, passed):
-    """One line of --pairs: the two records' input lines, the keys they share,
-    each field's verdict, the score and whether the pair was united."""
-    first, second = store[pair[0]], store[pair[1]]
-    shared = set.intersection(*[
-        record_keys(list(fields), list(fields.values()), kept[2], settings.passes) for fields, kept in (first, second)])
-    return {"a": first[1][0], "b": second[1][0], "keys": sorted(shared), "fields": verdicts,
-            "score": None if score is None else round(score, 4), "matched": passed}
+class Explanations:
+    """The lines of --pairs: the two records' input lines, the keys they
+    share, each field's verdict, the score and whether the pair was united.
+    The keys, kept only as numbers, are made again as str; pairs come a first
+    record at a time, so the last records' keys are kept for the next pair."""
+
+    KEPT = 256
+
+    def __init__(self, store, settings, out):
+        self.store, self.settings, self.out = store, settings, out
+        self.keys = collections.OrderedDict()
+
+    def _keys(self, index):
+        if index in self.keys:
+            self.keys.move_to_end(index)
+            return self.keys[index]
+        fields, kept = self.store[index]
+        keys = self.keys[index] = (kept[0], record_keys(list(fields), list(fields.values()), kept[2],
+                                                        self.settings.passes))
+        if len(self.keys) > self.KEPT:
+            self.keys.popitem(last=False)
+        return keys
+
+    def write(self, pair, score, verdicts, passed):
+        (first, keys1), (second, keys2) = self._keys(pair[0]), self._keys(pair[1])
+        self.out.write(json.dumps({"a": first, "b": second, "keys": sorted(keys1 & keys2), "fields": verdicts,
+                                   "score": None if score is None else round(score, 4), "matched": passed},
+                                  ensure_ascii=False) + "\n")
 
 
 def write(dedupe, clusters, options, writer, run, name):

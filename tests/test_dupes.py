@@ -81,6 +81,16 @@ def test_names_written_short_count_as_alike(first, second, value):
     assert found < compare.TYPO_SIMILARITY if value is None else found == pytest.approx(value, abs=0.01)
 
 
+def test_the_check_stops_once_the_threshold_is_out_of_reach(double):
+    calls = double.counters()["calls"]
+    score, verdicts = compare.compare(JOE, PIZZA, threshold=0.7)
+    # The names differ: at most (9 - 4) / 9 is left, so the house numbers are
+    # never put to libpostal.
+    assert score == pytest.approx(5 / 9)
+    assert verdicts == {"name": "differs", "house_number": "not compared", "street": "exact", "postcode": "exact"}
+    assert double.counters()["calls"] == calls + 1
+
+
 def test_the_check_asks_libpostals_classifier_for_what_differs(double):
     double.set_duplicate_result(int(addrnorm.DuplicateStatus.LIKELY), 0.0)
     assert compare.compare({"road": "Main St"}, {"road": "Main Street"}, ["en"]) == (0.9, {"street": "likely"})
