@@ -39,6 +39,10 @@ class Clusters:
         if a != b:
             self.parent[max(a, b)] = min(a, b)
 
+    def roots(self):
+        """Each record's cluster as the record that stands for it."""
+        return array.array("q", (self.find(record) for record in range(len(self.parent))))
+
     def numbered(self):
         """A cluster number per record, counted from 1 in order of first appearance."""
         numbers = {}

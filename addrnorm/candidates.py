@@ -107,3 +107,16 @@ def _append_partitioned(rows, partitions, path_of):
         if start < end:
             with open(path_of(partition), "ab") as spill:
                 rows[start:end].tofile(spill)
+
+
+def first_appearance_numbers(roots):
+    """Cluster numbers from 1, in order of each cluster's first record, for
+    the records' roots (an array of record indexes): without a dict of
+    millions of entries."""
+    roots = numpy.frombuffer(roots, dtype=numpy.int64) if not isinstance(roots, numpy.ndarray) else roots
+    if not len(roots):
+        return numpy.zeros(0, dtype=numpy.int64)
+    _, first, inverse = numpy.unique(roots, return_index=True, return_inverse=True)
+    rank = numpy.empty(len(first), dtype=numpy.int64)
+    rank[numpy.argsort(first, kind="stable")] = numpy.arange(1, len(first) + 1)
+    return rank[inverse.ravel()]

@@ -119,11 +119,16 @@ class Deduplication:
                 yield pair
 
     def clusters(self, matched_pairs):
+        """The cluster number of each record (a numpy array), counted from 1
+        in order of first appearance, once the pairs (an iterable, taken as
+        it comes) are united."""
+        from addrnorm.candidates import first_appearance_numbers
+
         clusters = Clusters.of(len(self.store))
         for first, second in matched_pairs:
             self.matched += 1
             clusters.union(first, second)
-        return clusters
+        return first_appearance_numbers(clusters.roots())
 
     def close(self):
         self.store.close()
@@ -151,6 +156,6 @@ def find_duplicates(records, languages=None, passes=blocking_passes.DEFAULT_PASS
             run.store.seal()
             job = (run.store, settings)
             matched = (pair for pair in run.candidate_pairs() if check_pair(pair, job)[2])
-            return list(run.clusters(matched).numbered())
+            return run.clusters(matched).tolist()
         finally:
             run.close()

@@ -33,8 +33,7 @@ def command_dupes(options, out):
                     records, source.name, progress, key_one, (job, settings.passes), warm_up_hash):
                 keys.add(record, numbers)
                 dedupe.add(fields, numbers, [number, record, call])
-            matched = check(dedupe, settings, options)
-            clusters = dedupe.clusters(matched).numbered()
+            clusters = dedupe.clusters(checked(dedupe, settings, options))
             writer = RecordWriter(out, options.format, header, ("cluster", "cluster_size"))
             sizes = write(dedupe, clusters, options, writer, run, source.name)
         finally:
@@ -51,15 +50,14 @@ def command_dupes(options, out):
     return run
 
 
-def check(dedupe, settings, options):
-    """The candidate pairs that pass the check, as (first, second) record
-    indexes; each one compared written to --pairs when asked."""
+def checked(dedupe, settings, options):
+    """Yields the candidate pairs that pass the check, as (first, second)
+    record indexes; each one compared written to --pairs when asked."""
     store = dedupe.store
     store.seal()
     pairs_out = open(options.pairs, "w", encoding="utf-8") if options.pairs else None
     explanations = Explanations(store, settings, pairs_out) if pairs_out else None
     progress = Progress(options.quiet, "comparing", noun="pair")
-    matched = []
     try:
         items = enumerate(dedupe.candidate_pairs())
         jobs = options.jobs if settings.check else 1
@@ -68,15 +66,14 @@ def check(dedupe, settings, options):
             if error is not None:
                 raise RuntimeError("comparing records %d and %d: %s" % (pair[0], pair[1], error))
             score, verdicts, passed = result
-            if passed:
-                matched.append(pair)
             if explanations is not None:
                 explanations.write(pair, score, verdicts, passed)
+            if passed:
+                yield pair
     finally:
         progress.close()
         if pairs_out is not None:
             pairs_out.close()
-    return matched
 
 
 class Explanations:
@@ -113,25 +110,24 @@ def write(dedupe, clusters, options, writer, run, name):
     """Writes every record (or, with --only-dupes, those in clusters of two
     or more, a cluster after another) with its cluster and its size; returns
     the number of clusters of each size."""
-    sizes = {}
-    for cluster in clusters:
-        sizes[cluster] = sizes.get(cluster, 0) + 1
+    import numpy
+
+    sizes = numpy.bincount(clusters)
     order = range(len(clusters))
     if options.only_dupes:
-        order = sorted((index for index in order if sizes[clusters[index]] > 1), key=clusters.__getitem__)
+        several = numpy.flatnonzero(sizes[clusters] > 1)
+        order = several[numpy.argsort(clusters[several], kind="stable")].tolist()
     progress = Progress(options.quiet, "writing", len(order))
     try:
         for index in order:
             _, (number, record, _) = dedupe.store[index]
-            cluster = clusters[index]
-            run.write(writer, name, number, record, (cluster, sizes[cluster]))
+            cluster = int(clusters[index])
+            run.write(writer, name, number, record, (cluster, int(sizes[cluster])))
             progress.advance()
     finally:
         progress.close()
-    by_size = {}
-    for size in sizes.values():
-        by_size[size] = by_size.get(size, 0) + 1
-    return by_size
+    size, number = numpy.unique(sizes[1:], return_counts=True)
+    return dict(zip(size.tolist(), number.tolist()))
 
 
 def describe_clusters(by_size):

@@ -110,6 +110,12 @@ def test_find_duplicates(options, clusters):
     assert addrnorm.find_duplicates(RECORDS, **options) == clusters
 
 
+def test_no_records_and_records_without_keys_are_no_clusters(double):
+    assert addrnorm.find_duplicates([]) == []
+    double.set_result(None)
+    assert addrnorm.find_duplicates(RECORDS) == [1, 2, 3]
+
+
 @pytest.mark.parametrize("options, error", [
     ({"passes": ["full", "nope"]}, "no pass 'nope'"),
     ({"passes": []}, "at least one pass"),
