@@ -18,8 +18,9 @@ Each field that both records have gets a value from 0 to 1:
 
 The score is the weighted mean over the fields that both records have
 (weights in FIELDS).  A name weighs most, so that neighbours on one street
-and people at one address stay apart; a house number that differs costs a
-pair 0.2, so one house-number typo alone does not part duplicates.
+and people at one address stay apart, then the street, so that two branches
+of one chain in one town stay apart; a house number that differs costs a
+pair 2/11, so one house-number typo alone does not part duplicates.
 Values equal once lower-cased and stripped of punctuation are EXACT without
 asking libpostal.  The weights, the values and the default threshold (0.7)
 were chosen on the project's synthetic benchmark (bench/dedupe.py).
@@ -49,8 +50,8 @@ PLACE_LABELS = ("suburb", "city_district", "city", "island", "state_district", "
 
 # (field, its label, libpostal's classifier, weight); the place names last.
 FIELDS = (
-    ("name", "house", addrnorm.is_name_duplicate, 4.0),
-    ("street", "road", addrnorm.is_street_duplicate, 2.0),
+    ("name", "house", addrnorm.is_name_duplicate, 5.0),
+    ("street", "road", addrnorm.is_street_duplicate, 3.0),
     ("house_number", "house_number", addrnorm.is_house_number_duplicate, 2.0),
     ("unit", "unit", addrnorm.is_unit_duplicate, 1.0),
     ("po_box", "po_box", addrnorm.is_po_box_duplicate, 1.0),
