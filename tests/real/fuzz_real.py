@@ -30,6 +30,7 @@ decoded, and only warned about, when lowercasing is on).
     python fuzz_real.py --child --cases 2000 --seed N   # one batch, to reproduce
 """
 import argparse
+import ctypes
 import faulthandler
 import gc
 import json
@@ -125,10 +126,19 @@ def run_batch(seed, cases, last_call_path, avoid_known_faults=True):
                 outcome_of(function, args, kwargs)
             gc.collect()
 
+        # glibc keeps freed memory from the batch's large inputs or gives it
+        # back as it sees fit, which moves RSS by tens of megabytes either
+        # way: RSS is read once the free memory has been given back.
+        libc = ctypes.CDLL(None)
+
+        def settled_rss():
+            libc.malloc_trim(0)
+            return rss_kib()
+
         replay()
-        heap, rss = heap_in_use(), rss_kib()
+        heap, rss = heap_in_use(), settled_rss()
         replay()
-        heap_growth, rss_growth = heap_in_use() - heap, rss_kib() - rss
+        heap_growth, rss_growth = heap_in_use() - heap, settled_rss() - rss
     if heap_growth > HEAP_LIMIT or rss_growth > RSS_LIMIT_KIB:
         problems.append("over %d replayed calls the C heap grew by %d bytes and RSS by %d KiB" % (
             len(calls), heap_growth, rss_growth))
