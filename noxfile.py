@@ -16,8 +16,8 @@ import nox
 ROOT = os.path.dirname(os.path.abspath(__file__))
 OLDEST = (3, 6)
 
-nox.options.sessions = ["tests", "install", "bundled", "wheel", "real", "stubtest", "memcheck", "sanitize", "lint",
-                        "bench", "engines"]
+nox.options.sessions = ["tests", "install", "bundled", "wheel", "real", "stubtest", "memcheck", "memcheck_other",
+                        "sanitize", "lint", "bench", "engines"]
 nox.options.error_on_missing_interpreters = True
 # tools/check.py runs the default sessions in these two lanes at once.  The
 # sessions that share a build folder of the double stay in one lane, so no
@@ -172,11 +172,22 @@ def sanitize(session, sanitizer):
     session.run("ctest", "--test-dir", build, "--output-on-failure", "-V", "-LE", "memcheck", *session.posargs)
 
 
-@nox.session(python=[v for v in ("3.8", "3.9") if v in INTERPRETERS] or INTERPRETERS[:1], venv_backend="venv",
-             tags=DOUBLE_LANE)
+# memcheck on both required interpreters, the longest sessions of a run: one
+# in each lane, the second with a build folder of its own.
+MEMCHECKED = [v for v in ("3.8", "3.9") if v in INTERPRETERS] or INTERPRETERS[:1]
+
+
+@nox.session(python=MEMCHECKED[-1:], venv_backend="venv", tags=DOUBLE_LANE)
 def memcheck(session):
-    """The whole suite under valgrind memcheck."""
+    """The suite under valgrind memcheck (but the package's own Python)."""
     build = configure_and_build(session)
+    session.run("ctest", "--test-dir", build, "--output-on-failure", "-V", "-L", "memcheck", *session.posargs)
+
+
+@nox.session(python=MEMCHECKED[:-1], venv_backend="venv", tags=LIBRARY_LANE)
+def memcheck_other(session):
+    """memcheck on the other required interpreter, in the other lane."""
+    build = configure_and_build(session, build=build_dir(session) + "-memcheck")
     session.run("ctest", "--test-dir", build, "--output-on-failure", "-V", "-L", "memcheck", *session.posargs)
 
 
