@@ -13,6 +13,7 @@ from addrnorm.dedupe import Deduplication, Settings, check_pair
 from addrnorm.parallel import processed
 from addrnorm.passes import record_keys
 from addrnorm.progress import Progress, Run, count
+from addrnorm.records import InputError
 from addrnorm.writers import RecordWriter
 
 # Cluster sizes told apart in the summary; larger ones are counted together.
@@ -64,7 +65,7 @@ def checked(dedupe, settings, options):
         for _, pair, result, error in processed(items, check_pair, (store, settings), jobs, warm_up_check):
             progress.advance()
             if error is not None:
-                raise RuntimeError("comparing records %d and %d: %s" % (pair[0], pair[1], error))
+                raise InputError("comparing records %d and %d: %s" % (pair[0], pair[1], error))
             score, verdicts, passed = result
             if explanations is not None:
                 explanations.write(pair, score, verdicts, passed)
