@@ -66,6 +66,7 @@ def key_one(record, job):
     """(fields, call, key numbers) of one record over the blocking passes."""
     options, passes = job
     labels, values, call = place_call(record, options)
+    labels, values = blocking_passes.house_number_from_street(labels, values)
     keys = blocking_passes.record_keys(labels, values, call, passes)
     # The first value of a label, as libpostal's place record takes it.
     fields = {}
@@ -79,5 +80,7 @@ def warm_up_hash():
 
 
 def warm_up_check():
-    # Sets up the duplicate classifiers' module too, before the fork.
+    # Sets up the expansions and the duplicate classifiers' module, before
+    # the fork.
+    addrnorm.expand_address("a")
     addrnorm.is_street_duplicate("a", "b")

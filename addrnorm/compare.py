@@ -6,32 +6,41 @@ is therefore compared field by field, and united only when its score reaches
 the threshold.
 
 Each field that both records have gets a value from 0 to 1:
-- libpostal's duplicate classifier for the field (names, streets, house
-  numbers, units, PO boxes, postcodes, and the place names together):
-  EXACT 1.0, LIKELY 0.9, POSSIBLE_NEEDS_REVIEW 0.7;
+- libpostal's duplicate classifier's verdict for the field (names, streets,
+  house numbers, units, PO boxes, postcodes, and the place names together):
+  EXACT 1.0, LIKELY 0.9, POSSIBLE_NEEDS_REVIEW 0.7 (see Verdicts);
 - failing that, the string similarity of the two values (rapidfuzz's
-  ratio on lower case without punctuation, the words as written or sorted)
-  when it is at least 0.8, which is what one or two typos leave; below
-  that, 0.  A name written short counts 0.9 when each of its words is
-  one of the other's or its initial, else 0.85 times the share of its
-  words in the other's.
+  ratio on lower case without punctuation, the words as written or sorted;
+  for streets, their root forms too) when it is at least 0.8, which is what
+  one or two typos leave; below that, 0.  A name written short counts 0.9
+  when each of its words is one of the other's (one may have a typo) or its
+  initial, else 0.85 times the share of its words in the other's.  Names
+  that hold their street's name are compared without it.  House numbers one
+  keystroke apart count 0.8.
+
+Two streets that are not alike, or two house numbers more than a keystroke
+apart, are two addresses: the pair scores 0, whatever else agrees.  A house
+number and a unit written the wrong way round in one record are put back.
 
 The score is the weighted mean over the fields that both records have
 (weights in FIELDS).  A name weighs most, so that neighbours on one street
-and people at one address stay apart, then the street, so that two branches
-of one chain in one town stay apart; a house number that differs costs a
-pair 2/11, so one house-number typo alone does not part duplicates.
-Values equal once lower-cased and stripped of punctuation are EXACT without
-asking libpostal.  The weights, the values and the default threshold (0.7)
-were chosen on the project's synthetic benchmark (bench/dedupe.py).
+and people at one address stay apart.  Values equal once lower-cased and
+stripped of punctuation are EXACT without asking libpostal.  The weights,
+the values and the default threshold (0.75) were chosen on the project's
+synthetic benchmark (bench/dedupe.py).
 """
 import re
 
 from rapidfuzz import fuzz
 
 import addrnorm
-from addrnorm import DuplicateStatus
+from addrnorm import AddressComponent, DuplicateStatus
+
 TYPO_SIMILARITY = 0.8
+# Two house numbers one keystroke apart ("476" and "467"): a typo.  Further
+# apart, they are two addresses, and the pair is no duplicate; so are two
+# streets that are not alike.
+HOUSE_NUMBER_TYPO = 0.8
 # What a name written short counts for: each of its words the other's, or
 # an initial of one; or most of them.
 SHORT_NAME = 0.9
@@ -48,14 +57,19 @@ STATUS_VALUES = {
 PLACE_LABELS = ("suburb", "city_district", "city", "island", "state_district", "state", "country_region",
                 "country", "world_region")
 
-# (field, its label, libpostal's classifier, weight); the place names last.
+_A = AddressComponent
+# (field, its label, weight, the classifier whose verdict it takes, the
+# address components that classifier expands the values for, and the
+# status when only the values' root forms meet; None where libpostal tries
+# the root forms first and either meeting is EXACT).
 FIELDS = (
-    ("name", "house", addrnorm.is_name_duplicate, 5.0),
-    ("street", "road", addrnorm.is_street_duplicate, 3.0),
-    ("house_number", "house_number", addrnorm.is_house_number_duplicate, 2.0),
-    ("unit", "unit", addrnorm.is_unit_duplicate, 1.0),
-    ("po_box", "po_box", addrnorm.is_po_box_duplicate, 1.0),
-    ("postcode", "postcode", addrnorm.is_postal_code_duplicate, 1.0),
+    ("name", "house", 5.0, addrnorm.is_name_duplicate, _A.NAME | _A.ANY, DuplicateStatus.POSSIBLE_NEEDS_REVIEW),
+    ("street", "road", 3.0, addrnorm.is_street_duplicate, _A.STREET | _A.ANY,
+     DuplicateStatus.POSSIBLE_NEEDS_REVIEW),
+    ("house_number", "house_number", 3.0, addrnorm.is_house_number_duplicate, _A.HOUSE_NUMBER | _A.ANY, None),
+    ("unit", "unit", 1.0, addrnorm.is_unit_duplicate, _A.UNIT | _A.ANY, None),
+    ("po_box", "po_box", 1.0, addrnorm.is_po_box_duplicate, _A.PO_BOX | _A.ANY, None),
+    ("postcode", "postcode", 1.0, addrnorm.is_postal_code_duplicate, _A.POSTAL_CODE | _A.ANY, None),
 )
 PLACE_WEIGHT = 1.0
 
@@ -84,13 +98,14 @@ def name_similarity(name1, name2):
 
 
 def _short_name(words1, words2):
-    """Whether each word of the shorter name is a word of the other, or the
-    initial of one, or has the other's initial as its first letter."""
+    """Whether each word of the shorter name is a word of the other (one of
+    them may have a typo), or the initial of one, or has the other's initial
+    as its first letter."""
     if len(words1) > len(words2):
         words1, words2 = words2, words1
     if not words1:
         return False
-    left = list(words2)
+    left, typos = list(words2), 0
     for word in words1:
         for index, other in enumerate(left):
             if word == other or (len(word) == 1 and other.startswith(word)) or (
@@ -98,75 +113,232 @@ def _short_name(words1, words2):
                 del left[index]
                 break
         else:
-            return False
+            typo = [index for index, other in enumerate(left)
+                    if min(len(word), len(other)) >= 4 and one_keystroke(word, other)]
+            if not typo or typos:
+                return False
+            typos += 1
+            del left[typo[0]]
     return True
 
 
-def field_value(classify, value1, value2, languages):
-    """(verdict, value) of one field whose values differ as written."""
-    status = classify(value1, value2, languages)
+def one_keystroke(value1, value2):
+    """Whether two different values are one keystroke apart: a character
+    inserted, dropped or replaced, or two neighbours swapped ("476" and
+    "467", "Wild" and "Wibld")."""
+    if abs(len(value1) - len(value2)) > 1 or value1 == value2:
+        return False
+    shorter = min(len(value1), len(value2))
+    start = 0
+    while start < shorter and value1[start] == value2[start]:
+        start += 1
+    end = 0
+    while end < shorter - start and value1[-1 - end] == value2[-1 - end]:
+        end += 1
+    rest1, rest2 = value1[start:len(value1) - end], value2[start:len(value2) - end]
+    return (len(rest1) <= 1 and len(rest2) <= 1) or (len(rest1) == 2 and rest1 == rest2[::-1])
+
+
+class Verdicts:
+    """libpostal's verdicts on field values, with what they are made of kept.
+
+    libpostal's classifier for a name, a street, a house number, a unit, a
+    PO box or a postcode expands both values for its kind of address
+    component, on every call, and the two are duplicates when their
+    expansions meet: EXACT when the values' expansions meet; for a name or a
+    street, POSSIBLE_NEEDS_REVIEW when only their root forms do; for the
+    others, the root forms are tried first and either meeting is EXACT.  A
+    value meets dozens of others in a run, and expanding it costs far more
+    than the comparison, so each value's expansions are made once here, with
+    the classifier's own options, and the verdict is the classifier's (the
+    tests hold the two to agreement on the real library).  The place names,
+    which libpostal's toponym classifier weighs label by label, are put to
+    it, each distinct pair once.
+
+    At most KEPT values are held; when full, the whole store is dropped and
+    filled again, which costs less than keeping an order of use.
+    """
+
+    KEPT = 1 << 17
+
+    def __init__(self, languages=None):
+        self.languages = list(languages) if languages else None
+        self._expansions, self._places, self._plain = {}, {}, {}
+
+    def expanded(self, value, components, root):
+        """The value's expansions (root forms when root is 1), as a frozenset."""
+        key = (value, components, root)
+        found = self._expansions.get(key)
+        if found is None:
+            if len(self._expansions) >= self.KEPT:
+                self._expansions.clear()
+            found = self._expansions[key] = frozenset(addrnorm.expand_address(
+                value, self.languages, address_components=components, root=root) or ())
+        return found
+
+    def _meet(self, value1, value2, components, root):
+        return not self.expanded(value1, components, root).isdisjoint(self.expanded(value2, components, root))
+
+    def status(self, components, root_status, value1, value2):
+        """The DuplicateStatus of two values of the field whose classifier
+        expands for components (see FIELDS)."""
+        if root_status is None:
+            meets = self._meet(value1, value2, components, 1) or self._meet(value1, value2, components, 0)
+            return DuplicateStatus.EXACT if meets else DuplicateStatus.NON
+        if self._meet(value1, value2, components, 0):
+            return DuplicateStatus.EXACT
+        return root_status if self._meet(value1, value2, components, 1) else DuplicateStatus.NON
+
+    def place_status(self, labels1, values1, labels2, values2):
+        key = (tuple(labels1), tuple(values1), tuple(labels2), tuple(values2))
+        found = self._places.get(key)
+        if found is None:
+            if len(self._places) >= self.KEPT:
+                self._places.clear()
+            found = self._places[key] = addrnorm.is_toponym_duplicate(labels1, values1, labels2, values2,
+                                                                     self.languages)
+        return found
+
+    def plain(self, value):
+        """The value lower-cased, without punctuation, its spaces made one."""
+        found = self._plain.get(value)
+        if found is None:
+            if len(self._plain) >= self.KEPT:
+                self._plain.clear()
+            found = self._plain[value] = _plain(value)
+        return found
+
+
+def field_value(field, components, root_status, value1, value2, verdicts):
+    """(verdict, value) of one field whose values differ as written; the
+    value is None for two streets or two house numbers that are two
+    addresses."""
+    status = verdicts.status(components, root_status, value1, value2)
     if status in STATUS_VALUES:
         return status.name.lower(), STATUS_VALUES[status]
-    typo = (name_similarity if classify is addrnorm.is_name_duplicate else similarity)(value1, value2)
+    if field == "house_number":
+        number1, number2 = verdicts.plain(value1), verdicts.plain(value2)
+        if one_keystroke(number1, number2):
+            return "one keystroke", HOUSE_NUMBER_TYPO
+        return "another address", None
+    typo = (name_similarity if field == "name" else similarity)(value1, value2)
+    if field == "street":
+        # Without their street types ("Plymouth Street", "Plymiuth St"), the
+        # typo is all that differs.
+        typo = max([typo] + [fuzz.ratio(root1, root2) / 100.0
+                             for root1 in verdicts.expanded(value1, components, 1)
+                             for root2 in verdicts.expanded(value2, components, 1)])
     if typo >= TYPO_SIMILARITY:
         return "similar %.2f" % typo, typo
+    if field == "street":
+        return "another street", None
     return "differs", 0.0
 
 
-def _toponym(labels1, values1, labels2, values2, languages):
-    status = addrnorm.is_toponym_duplicate(labels1, values1, labels2, values2, languages)
+def _toponym(labels1, values1, labels2, values2, verdicts):
+    status = verdicts.place_status(labels1, values1, labels2, values2)
     if status in STATUS_VALUES:
         return status.name.lower(), STATUS_VALUES[status]
     typo = similarity(" ".join(values1), " ".join(values2))
     return ("similar %.2f" % typo, typo) if typo >= TYPO_SIMILARITY else ("differs", 0.0)
 
 
-def _fields_in_common(fields1, fields2):
+def _names_apart_from_street(name1, name2, fields1, fields2, verdicts):
+    """The two names without the words of their streets, when both hold the
+    same ones and have words left: "Elm Street Cafe" and "Elm Street Bank" on
+    Elm St are a cafe and a bank, which libpostal's root forms ("elm street") and the
+    similarity of the whole names would take for one."""
+    street1, street2 = fields1.get("road"), fields2.get("road")
+    if not (street1 and street2):
+        return name1, name2
+    components = FIELDS[1][4]
+    words = set()
+    for street in (street1, street2):
+        for form in verdicts.expanded(street, components, 0) | {verdicts.plain(street)}:
+            words.update(form.split())
+    words1, words2 = verdicts.plain(name1).split(), verdicts.plain(name2).split()
+    rest1 = [word for word in words1 if word not in words]
+    rest2 = [word for word in words2 if word not in words]
+    # Only the same street's words, in both: "Elm Street Cafe" and "Oak
+    # Street Cafe" are not one cafe.
+    if not rest1 or not rest2 or set(words1) - set(rest1) != set(words2) - set(rest2) or len(rest1) == len(words1):
+        return name1, name2
+    return " ".join(rest1), " ".join(rest2)
+
+
+def _fields_in_common(fields1, fields2, verdicts):
     """(field, weight, equal as written, how to value it) of each field both
     records have, the place names as one."""
     common = []
-    for field, label, classify, weight in FIELDS:
+    plain = verdicts.plain
+    for field, label, weight, _, components, root_status in FIELDS:
         value1, value2 = fields1.get(label), fields2.get(label)
+        if field == "name" and value1 and value2:
+            value1, value2 = _names_apart_from_street(value1, value2, fields1, fields2, verdicts)
         if value1 and value2:
-            common.append((field, weight, _plain(value1) == _plain(value2),
-                           (field_value, classify, value1, value2)))
+            common.append((field, weight, plain(value1) == plain(value2),
+                           (field_value, field, components, root_status, value1, value2)))
     labels1 = [label for label in PLACE_LABELS if fields1.get(label)]
     labels2 = [label for label in PLACE_LABELS if fields2.get(label)]
     if labels1 and labels2:
         values1 = [fields1[label] for label in labels1]
         values2 = [fields2[label] for label in labels2]
-        equal = labels1 == labels2 and list(map(_plain, values1)) == list(map(_plain, values2))
+        equal = labels1 == labels2 and list(map(plain, values1)) == list(map(plain, values2))
         common.append(("place", PLACE_WEIGHT, equal, (_toponym, labels1, values1, labels2, values2)))
     return common
 
 
-def compare(fields1, fields2, languages=None, threshold=None):
+def _swapped(fields1, fields2, plain):
+    """Whether one record's house number is the other's unit, or its unit
+    the other's house number: the two fields written the wrong way round."""
+    if not all(fields.get(label) for fields in (fields1, fields2) for label in ("house_number", "unit")):
+        return False
+    number1, unit1 = plain(fields1["house_number"]), plain(fields1["unit"])
+    number2, unit2 = plain(fields2["house_number"]), plain(fields2["unit"])
+    return number1 != number2 and (number1 == unit2 or unit1 == number2)
+
+
+def compare(fields1, fields2, languages=None, threshold=None, verdicts=None):
     """(score, {field: verdict}) of two records given as {label: value};
     the score is None when the records have no field in common.
 
     Fields equal as written are settled first, at no cost; the others in
-    order of weight, each with a call of libpostal's classifier.  With a
-    threshold, the comparison stops once the score cannot reach it: the
-    fields left are "not compared", and the score is the most they could
-    have brought.  Most candidate pairs are two places on one street, whose
-    names differ: one classifier call settles them.
+    order of weight, each with libpostal's verdict.  With a threshold, the
+    comparison stops once the score cannot reach it: the fields left are
+    "not compared", and the score is the most they could have brought.  Most
+    candidate pairs are two places on one street, whose names differ: one
+    verdict settles them.  verdicts (a Verdicts for the languages) keeps
+    what the values are made of from one pair to the next.
     """
-    common = _fields_in_common(fields1, fields2)
+    if verdicts is None:
+        verdicts = Verdicts(languages)
+    swapped = _swapped(fields1, fields2, verdicts.plain)
+    if swapped:
+        fields2 = dict(fields2, house_number=fields2["unit"], unit=fields2["house_number"])
+    common = _fields_in_common(fields1, fields2, verdicts)
     weights = sum(weight for _, weight, _, _ in common)
     if not weights:
         return None, {}
-    verdicts, total = {}, 0.0
+    found, total = {}, 0.0
     for field, weight, equal, _ in common:
         if equal:
-            verdicts[field] = "exact"
+            found[field] = "exact (swapped)" if swapped and field in ("house_number", "unit") else "exact"
             total += weight
     pending = sorted((entry for entry in common if not entry[2]), key=lambda entry: -entry[1])
     open_weight = sum(weight for _, weight, _, _ in pending)
     for field, weight, _, (value_of, *arguments) in pending:
         if threshold is not None and (total + open_weight) / weights < threshold:
-            verdicts[field] = "not compared"
+            found[field] = "not compared"
             continue
-        verdicts[field], value = value_of(*arguments, languages)
+        found[field], value = value_of(*arguments, verdicts)
+        if swapped and field in ("house_number", "unit"):
+            found[field] += " (swapped)"
+        if value is None:
+            # Whatever else agrees, two addresses are two places: branches
+            # of one chain, neighbours with one name.
+            for rest, _, _, _ in pending:
+                found.setdefault(rest, "not compared")
+            return 0.0, found
         total += weight * value
         open_weight -= weight
-    return (total + open_weight) / weights, verdicts
+    return (total + open_weight) / weights, found

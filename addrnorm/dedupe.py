@@ -27,11 +27,15 @@ class Store:
     forked worker opens the file afresh, as a shared file offset would mix
     its reads with its siblings'."""
 
+    # Records whose fields are kept for the check.
+    KEPT = 1 << 16
+
     def __init__(self, folder):
         self.path = os.path.join(folder, "records")
         self.file = open(self.path, "w+b")
         self.offsets = array.array("q")
         self._reader = None
+        self._fields = {}
 
     def append(self, item):
         self.offsets.append(self.file.tell())
@@ -43,6 +47,16 @@ class Store:
     def seal(self):
         """Makes every record appended readable, by workers forked after it."""
         self.file.flush()
+
+    def fields(self, index):
+        """The fields of one record, kept for the next pairs: the candidate
+        pairs come a first record at a time, and a record is in dozens."""
+        found = self._fields.get(index)
+        if found is None:
+            if len(self._fields) >= self.KEPT:
+                self._fields.clear()
+            found = self._fields[index] = self[index][0]
+        return found
 
     def __getitem__(self, index):
         if self._reader is None or self._reader[0] != os.getpid():
@@ -84,15 +98,33 @@ def block_keys(fields, settings):
     return blocking_passes.key_numbers(settings.keys(fields))
 
 
-def check_pair(pair, job):
+class Check:
+    """The check of one run's candidate pairs: what the workers are given.
+    Each process keeps its own Verdicts, made on its first pair, so that a
+    forked worker fills its own rather than a copy of its parent's."""
+
+    def __init__(self, store, settings):
+        self.store, self.settings = store, settings
+        self._verdicts = None
+
+    def verdicts(self):
+        if self._verdicts is None or self._verdicts[0] != os.getpid():
+            from addrnorm import compare
+
+            self._verdicts = (os.getpid(), compare.Verdicts(self.settings.languages))
+        return self._verdicts[1]
+
+
+def check_pair(pair, check):
     """(score, verdicts, matched) of one candidate pair: what a worker returns."""
-    store, settings = job
-    first, second = pair
+    settings = check.settings
     if not settings.check:
         return None, {}, True
     from addrnorm import compare
 
-    score, verdicts = compare.compare(store[first][0], store[second][0], settings.languages, settings.threshold)
+    first, second = pair
+    score, verdicts = compare.compare(check.store.fields(first), check.store.fields(second), settings.languages,
+                                      settings.threshold, check.verdicts())
     return score, verdicts, score is not None and score >= settings.threshold
 
 
@@ -151,11 +183,12 @@ def find_duplicates(records, languages=None, passes=blocking_passes.DEFAULT_PASS
         run = Deduplication(settings, folder)
         try:
             for record in records:
-                fields = {label: value for label, value in record.items() if value}
+                given = [label for label, value in record.items() if value]
+                fields = dict(zip(*blocking_passes.house_number_from_street(given, [record[label] for label in given])))
                 run.add(fields, block_keys(fields, settings))
             run.store.seal()
-            job = (run.store, settings)
-            matched = (pair for pair in run.candidate_pairs() if check_pair(pair, job)[2])
+            check = Check(run.store, settings)
+            matched = (pair for pair in run.candidate_pairs() if check_pair(pair, check)[2])
             return run.clusters(matched).tolist()
         finally:
             run.close()

@@ -9,7 +9,7 @@ import tempfile
 
 from addrnorm.calls import key_one, warm_up_check, warm_up_hash
 from addrnorm.commands import Keys, read_places
-from addrnorm.dedupe import Deduplication, Settings, check_pair
+from addrnorm.dedupe import Check, Deduplication, Settings, check_pair
 from addrnorm.parallel import processed
 from addrnorm.passes import record_keys
 from addrnorm.progress import Progress, Run, count
@@ -62,7 +62,7 @@ def checked(dedupe, settings, options):
     try:
         items = enumerate(dedupe.candidate_pairs())
         jobs = options.jobs if settings.check else 1
-        for _, pair, result, error in processed(items, check_pair, (store, settings), jobs, warm_up_check):
+        for _, pair, result, error in processed(items, check_pair, Check(store, settings), jobs, warm_up_check):
             progress.advance()
             if error is not None:
                 raise InputError("comparing records %d and %d: %s" % (pair[0], pair[1], error))

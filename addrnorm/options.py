@@ -79,7 +79,7 @@ LABELS = (
 
 # The de-duplication's defaults, here so that the command's help shows them
 # without loading what the de-duplication itself needs (numpy, rapidfuzz).
-DEFAULT_THRESHOLD = 0.7
+DEFAULT_THRESHOLD = 0.75
 DEFAULT_MAX_BLOCK = 100
 
 __all__ = ["DEFAULT_MAX_BLOCK", "DEFAULT_THRESHOLD", "EXPAND_FLAGS", "EXPAND_KEYWORDS", "FLAG_DEFAULTS", "GEOHASH_PRECISION", "HASH_FLAGS", "HASH_KEYWORDS",

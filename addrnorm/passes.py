@@ -8,6 +8,8 @@ alone: a duplicate with one field wrong still shares the keys of the pass
 that leaves that field out.  More passes find more candidates; the pairwise
 check, not the keys, decides which of them are duplicates.
 """
+import re
+
 import addrnorm
 
 # In the order they run; the command's --passes names them.
@@ -19,6 +21,28 @@ LEFT_OUT = {"no_house_number": "house_number", "no_street": "road"}
 
 # The name pass keys a record on its name and place only.
 NAME_ONLY = {"name_only_keys": 1, "name_and_address_keys": 0, "address_only_keys": 0, "with_name": 1}
+
+
+# A street that starts with its house number ("598 Court Road"): the number,
+# then at least two words, one with a letter; "36 Hwy" is a street of its
+# own, its ordinal written short.
+_NUMBER_AT_HEAD = re.compile(r"\s*(\d+[^\W\d_]?)\s+(\S+\s+\S.*)", re.DOTALL)
+_LETTER = re.compile(r"[^\W\d_]")
+
+
+def house_number_from_street(labels, values):
+    """labels, values, with the house number taken from the head of the
+    street when the record has no house number of its own: "598 Court Road"
+    and "Court Rd", 598, are one address, and neither keys nor the check
+    would see it otherwise."""
+    if "house_number" in labels or "road" not in labels:
+        return labels, values
+    at = labels.index("road")
+    head = _NUMBER_AT_HEAD.fullmatch(values[at])
+    if head is None or not _LETTER.search(head.group(2)):
+        return labels, values
+    return (labels[:at] + ["house_number", "road"] + labels[at + 1:],
+            values[:at] + [head.group(1), head.group(2)] + values[at + 1:])
 
 
 def check_passes(names):

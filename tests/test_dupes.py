@@ -8,7 +8,7 @@ import numpy
 import pytest
 
 import addrnorm
-from addrnorm import candidates, compare
+from addrnorm import DuplicateStatus, candidates, compare, passes
 from addrnorm.cli import main
 
 # The de-duplication's own Python and numpy: the memcheck run leaves it out
@@ -57,13 +57,22 @@ def test_keys_spilled_in_several_rounds_meet_again(tmp_path, monkeypatch):
 
 @pytest.mark.parametrize("first, second, score, verdicts", [
     (JOE, JOE, 1.0, {"name": "exact", "street": "exact", "house_number": "exact", "postcode": "exact"}),
-    (JOE, JOE_TYPO, (5 + 3 * 0.93 + 2 + 1) / 11, {"street": "similar 0.93"}),
-    (JOE, PIZZA, 4 / 11, {"name": "differs", "house_number": "differs"}),
+    (JOE, JOE_TYPO, (5 + 3 * 0.93 + 3 + 1) / 12, {"street": "similar 0.93"}),
+    (JOE, PIZZA, (3 + 3 * 0.8 + 1) / 12, {"name": "differs", "house_number": "one keystroke"}),
+    # Two addresses: nothing else counts.
+    (JOE, dict(JOE, house_number="40"), 0.0, {"name": "exact", "house_number": "another address"}),
+    (JOE, dict(JOE, road="Elm St"), 0.0, {"street": "another street", "name": "exact"}),
+    # A house number and a unit written the wrong way round.
+    (dict(JOE, unit="Apt 3"), dict(JOE, unit="12", house_number="Apt 3"), 1.0,
+     {"house_number": "exact (swapped)", "unit": "exact (swapped)"}),
+    # The street's own words say nothing of which place it is.
+    (dict(JOE, house="Main Street Cafe"), dict(JOE, house="MAIN STREET BANK"), 7 / 12, {"name": "differs"}),
     # Only the fields both records have count.
     ({"road": "Main St"}, {"road": "Main St", "city": "X"}, 1.0, {"street": "exact"}),
     ({"city": "X", "state": "S"}, {"city": "x", "state": "s"}, 1.0, {"place": "exact"}),
     ({"city": "X"}, {"road": "Y"}, None, {}),
-], ids=["same", "typo", "neighbour", "one-side-only", "place-case", "nothing-in-common"])
+], ids=["same", "typo", "neighbour", "another-number", "another-street", "swapped", "street-in-names",
+        "one-side-only", "place-case", "nothing-in-common"])
 def test_the_check_scores_the_fields_both_records_have(first, second, score, verdicts):
     got_score, got_verdicts = compare.compare(first, second)
     assert got_score == pytest.approx(score, abs=0.005) if score is not None else got_score is None
@@ -73,13 +82,14 @@ def test_the_check_scores_the_fields_both_records_have(first, second, score, ver
 @pytest.mark.parametrize("first, second, value", [
     ("Whole Foods", "Whole Foods Market", compare.SHORT_NAME),
     ("R. Hart", "Rahul C. Hart", compare.SHORT_NAME),
-    ("Whole Fods", "Whole Foods Market", None),
+    ("Whole Fods", "Whole Foods Market", compare.SHORT_NAME),
+    ("Whle Fods", "Whole Foods Market", None),
     ("Hart Rahul", "Rahul Hart", 1.0),
     ("Pizza Place", "Pizza Palace", 0.96),
     # None: too unlike to count as a typo.
     ("B. Perry", "Kelly Perry", None),
     ("Joe's Diner", "Pizza Place", None),
-], ids=["short-form", "initials", "short-form-typo", "words-swapped", "typo", "another-initial", "another-name"])
+], ids=["short-form", "initials", "short-form-typo", "short-form-two-typos", "words-swapped", "typo", "another-initial", "another-name"])
 def test_names_written_short_count_as_alike(first, second, value):
     found = compare.name_similarity(first, second)
     assert found < compare.TYPO_SIMILARITY if value is None else found == pytest.approx(value, abs=0.01)
@@ -88,18 +98,76 @@ def test_names_written_short_count_as_alike(first, second, value):
 def test_the_check_stops_once_the_threshold_is_out_of_reach(double):
     calls = double.counters()["calls"]
     score, verdicts = compare.compare(JOE, PIZZA, threshold=0.7)
-    # The names differ: at most (11 - 5) / 11 is left, so the house numbers are
-    # never put to libpostal.
-    assert score == pytest.approx(6 / 11)
+    # The names differ: at most (12 - 5) / 12 is left, so the house numbers are
+    # never put to libpostal.  The street is expanded (its words are not the
+    # names' own), then the names, then their roots.
+    assert score == pytest.approx(7 / 12)
     assert verdicts == {"name": "differs", "house_number": "not compared", "street": "exact", "postcode": "exact"}
-    assert double.counters()["calls"] == calls + 1
+    assert double.counters()["calls"] == calls + 5
+    assert double.last_call().options["address_components"] == int(addrnorm.AddressComponent.NAME | addrnorm.AddressComponent.ANY)
 
 
-def test_the_check_asks_libpostals_classifier_for_what_differs(double):
-    double.set_duplicate_result(int(addrnorm.DuplicateStatus.LIKELY), 0.0)
-    assert compare.compare({"road": "Main St"}, {"road": "Main Street"}, ["en"]) == (0.9, {"street": "likely"})
+@pytest.mark.parametrize("value1, value2, apart", [
+    ("476", "467", True),      # two neighbours swapped
+    ("123", "125", True),      # one replaced
+    ("12", "123", True),       # one added
+    ("wibld", "wild", True),   # one dropped
+    ("476", "764", False),
+    ("12", "1234", False),
+    ("12", "12", False),       # the same: no keystroke apart
+    ("", "1", True),
+])
+def test_one_keystroke(value1, value2, apart):
+    assert compare.one_keystroke(value1, value2) == apart
+    assert compare.one_keystroke(value2, value1) == apart
+
+
+@pytest.mark.parametrize("labels, values, taken", [
+    (["house", "road"], ["Joe's", "598 Court Road"], (["house", "house_number", "road"], ["Joe's", "598", "Court Road"])),
+    (["road", "city"], ["12B  Main St", "X"], (["house_number", "road", "city"], ["12B", "Main St", "X"])),
+    # A house number of its own, a street that is a number, an ordinal
+    # street written short, and no letter at all: the street stays.
+    (["house_number", "road"], ["5", "598 Court Road"], None),
+    (["road"], ["36 Hwy"], None),
+    (["road"], ["5th Ave"], None),
+    (["road"], ["12 34 56"], None),
+    (["house"], ["598 Court Road"], None),
+])
+def test_a_house_number_at_the_head_of_the_street_is_taken_out(labels, values, taken):
+    assert passes.house_number_from_street(labels, values) == (taken or (labels, values))
+
+
+STREET = int(addrnorm.AddressComponent.STREET | addrnorm.AddressComponent.ANY)
+
+
+@pytest.mark.parametrize("root_status, expansions, roots, status", [
+    # Names and streets: the values' expansions meet (EXACT), or only their
+    # roots do (the status given); house numbers and the others: either.
+    (DuplicateStatus.POSSIBLE_NEEDS_REVIEW, [b"main street"], [b"main"], DuplicateStatus.EXACT),
+    (DuplicateStatus.POSSIBLE_NEEDS_REVIEW, None, [b"main"], DuplicateStatus.POSSIBLE_NEEDS_REVIEW),
+    (DuplicateStatus.POSSIBLE_NEEDS_REVIEW, None, None, DuplicateStatus.NON),
+    (None, None, [b"3"], DuplicateStatus.EXACT),
+    (None, [b"3"], None, DuplicateStatus.EXACT),
+    (None, None, None, DuplicateStatus.NON),
+], ids=["expansions-meet", "roots-meet", "neither", "root-first", "then-expansions", "neither-root-first"])
+def test_verdicts_are_libpostals_from_each_values_expansions_made_once(double, root_status, expansions, roots,
+                                                                       status):
+    verdicts = compare.Verdicts(["en"])
+    # Each value's expansions, then its roots, as the classifier asks for them;
+    # None: the two values' expansions differ (the double echoes its input).
+    for root, answer in ((0, expansions), (1, roots)):
+        if answer is None:
+            double.set_echo_result()
+        else:
+            double.set_result(answer)
+        for value in ("Main St", "Main Street"):
+            verdicts.expanded(value, STREET, root)
     received = double.last_call()
-    assert (received.function, received.languages) == ("libpostal_is_street_duplicate", ["en"])
+    assert (received.function, received.languages, received.options["address_components"]) == (
+        "libpostal_expand_address_root", ["en"], STREET)
+    calls = double.counters()["calls"]
+    assert verdicts.status(STREET, root_status, "Main St", "Main Street") == status
+    assert double.counters()["calls"] == calls, "each value is expanded once"
 
 
 @pytest.mark.parametrize("options, clusters", [
@@ -167,7 +235,7 @@ def test_pairs_explain_each_comparison(tmp_path, capsys):
     explained = {(row["a"], row["b"]): row for row in map(json.loads, pairs.read_text(encoding="utf-8").splitlines())}
     assert sorted(explained) == [(1, 2), (1, 3), (2, 3)]
     typo = explained[(1, 3)]
-    assert typo["matched"] and typo["score"] == pytest.approx((5 + 3 * 0.9333 + 2 + 1) / 11, abs=0.0001)
+    assert typo["matched"] and typo["score"] == pytest.approx((5 + 3 * 0.9333 + 3 + 1) / 12, abs=0.0001)
     assert typo["keys"] == ["house_number|12", "house|Joe's Diner", "postcode|11111"]
     assert typo["fields"] == {"name": "exact", "street": "similar 0.93", "house_number": "exact", "postcode": "exact"}
     assert not explained[(1, 2)]["matched"]

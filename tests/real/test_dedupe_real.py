@@ -56,7 +56,57 @@ def test_dupes_explains_each_pair(tmp_path):
     assert written_short["fields"]["street"] == "exact"
     # The other branch shares the name-only keys, and is told apart by its street.
     branch = explained[(1, 6)]
-    assert not branch["matched"] and branch["keys"] and branch["fields"]["street"] == "differs"
+    assert not branch["matched"] and branch["keys"] and branch["fields"]["street"] == "another street"
     # Kelly Hart shares every key of the address with R. Hart; the names tell.
     other_person = explained[(7, 9)]
     assert not other_person["matched"] and other_person["fields"]["name"] == "differs"
+
+
+def bench_records(kind, count, seed):
+    """The bench's synthetic records ({column: value}, entity) of one kind:
+    duplicates with the typos, short forms and changed fields real data has."""
+    import csv
+    import io
+    import os
+
+    sys.path.insert(0, os.path.join(os.path.dirname(__file__), os.pardir, os.pardir, "bench"))
+    try:
+        import dedupe_data
+    finally:
+        sys.path.pop(0)
+    out = io.StringIO()
+    dedupe_data.generate(kind, count, seed, out)
+    return list(csv.DictReader(io.StringIO(out.getvalue())))
+
+
+COLUMNS = {"name": "name", "street": "street", "house_number": "number", "unit": "unit", "postcode": "zip"}
+
+
+@pytest.mark.parametrize("languages", [None, ["en"]], ids=["guessed", "en"])
+def test_the_checks_verdicts_are_libpostals_classifiers(languages):
+    # The check expands each value once and compares expansions, instead of
+    # calling the classifier on every pair: both must give the same verdict.
+    # Each record is paired with the next three, so that most pairs are one
+    # entity's duplicates or its neighbours on one street.
+    from addrnorm import compare
+    from test_duplicates_real import FIELD_PAIRS
+
+    rows = bench_records("persons", 120, 3) + bench_records("places", 120, 4)
+    verdicts = compare.Verdicts(languages)
+    compared = statuses = 0
+    seen = set()
+    for field, _, _, classify, components, root_status in compare.FIELDS:
+        values = [row.get(COLUMNS[field]) for row in rows] if field in COLUMNS else []
+        # The hand-checked pairs too: "#3" and "Unit 3" meet only as roots.
+        pairs = [(value1, value2) for name, value1, value2, _ in FIELD_PAIRS if name == field]
+        pairs += [(value1, value2) for index, value1 in enumerate(values) for value2 in values[index + 1:index + 4]]
+        for value1, value2 in pairs:
+            if value1 and value2 and (field, value1, value2) not in seen:
+                seen.add((field, value1, value2))
+                expected = classify(value1, value2, languages)
+                assert verdicts.status(components, root_status, value1, value2) == expected, (field, value1, value2)
+                compared += 1
+                statuses |= 1 << int(expected)
+    # Enough pairs, and their verdicts span NON, review and EXACT.
+    assert compared > 1000
+    assert statuses == (1 << 0) | (1 << 3) | (1 << 9), bin(statuses)
