@@ -103,8 +103,8 @@ class Check:
     Each process keeps its own Verdicts, made on its first pair, so that a
     forked worker fills its own rather than a copy of its parent's."""
 
-    def __init__(self, store, settings):
-        self.store, self.settings = store, settings
+    def __init__(self, store, settings, explain=True):
+        self.store, self.settings, self.explain = store, settings, explain
         self._verdicts = None
 
     def verdicts(self):
@@ -116,7 +116,9 @@ class Check:
 
 
 def check_pair(pair, check):
-    """(score, verdicts, matched) of one candidate pair: what a worker returns."""
+    """(score, verdicts, matched) of one candidate pair: what a worker returns;
+    the score and verdicts are None unless the check explains its pairs, as
+    sending them back costs the parent more than the pair cost a worker."""
     settings = check.settings
     if not settings.check:
         return None, {}, True
@@ -125,7 +127,8 @@ def check_pair(pair, check):
     first, second = pair
     score, verdicts = compare.compare(check.store.fields(first), check.store.fields(second), settings.languages,
                                       settings.threshold, check.verdicts())
-    return score, verdicts, score is not None and score >= settings.threshold
+    matched = score is not None and score >= settings.threshold
+    return (score, verdicts, matched) if check.explain else (None, None, matched)
 
 
 class Deduplication:
@@ -187,7 +190,7 @@ def find_duplicates(records, languages=None, passes=blocking_passes.DEFAULT_PASS
                 fields = dict(zip(*blocking_passes.house_number_from_street(given, [record[label] for label in given])))
                 run.add(fields, block_keys(fields, settings))
             run.store.seal()
-            check = Check(run.store, settings)
+            check = Check(run.store, settings, explain=False)
             matched = (pair for pair in run.candidate_pairs() if check_pair(pair, check)[2])
             return run.clusters(matched).tolist()
         finally:

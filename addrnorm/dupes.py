@@ -62,7 +62,8 @@ def checked(dedupe, settings, options):
     try:
         items = enumerate(dedupe.candidate_pairs())
         jobs = options.jobs if settings.check else 1
-        for _, pair, result, error in processed(items, check_pair, Check(store, settings), jobs, warm_up_check):
+        check = Check(store, settings, explain=pairs_out is not None)
+        for _, pair, result, error in processed(items, check_pair, check, jobs, warm_up_check):
             progress.advance()
             if error is not None:
                 raise InputError("comparing records %d and %d: %s" % (pair[0], pair[1], error))
@@ -83,7 +84,7 @@ class Explanations:
     The keys, kept only as numbers, are made again as str; pairs come a first
     record at a time, so the last records' keys are kept for the next pair."""
 
-    KEPT = 256
+    KEPT = 4096
 
     def __init__(self, store, settings, out):
         self.store, self.settings, self.out = store, settings, out
