@@ -59,13 +59,18 @@ def pass_calls(labels, values, keywords, passes):
     """(pass, labels, values, keywords) of each near_dupe_hashes call that the
     passes make for one record.  A leave-one-out pass on a record without its
     field, or a name pass on a record without a name, would repeat the full
-    pass's keys, so it makes no call."""
+    pass's keys, so it makes no call.  libpostal makes name-only keys apart
+    from the others, and most of a call's cost is in reading the record, so
+    the full and name passes share one call (unless names are left out of
+    the full pass's keys)."""
     calls = []
+    together = "full" in passes and "name" in passes and "house" in labels and keywords.get("with_name", 1)
     for name in passes:
         if name == "full":
-            calls.append((name, labels, values, keywords))
+            calls.append(("full+name", labels, values, dict(keywords, name_only_keys=1)) if together
+                         else (name, labels, values, keywords))
         elif name == "name":
-            if "house" in labels:
+            if "house" in labels and not together:
                 calls.append((name, labels, values, dict(keywords, **NAME_ONLY)))
         else:
             left_out = LEFT_OUT[name]

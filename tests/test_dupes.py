@@ -137,6 +137,26 @@ def test_a_house_number_at_the_head_of_the_street_is_taken_out(labels, values, t
     assert passes.house_number_from_street(labels, values) == (taken or (labels, values))
 
 
+PLACE = (["house", "road", "house_number", "city"], ["Joe's", "Main St", "12", "X"])
+
+
+@pytest.mark.parametrize("record, keywords, chosen, calls", [
+    # The full and name passes in one call: libpostal adds the name-only keys
+    # to the others.
+    (PLACE, {}, passes.PASSES, [("full+name", 4, {"name_only_keys": 1}), ("no_house_number", 3, {}),
+                                ("no_street", 3, {})]),
+    (PLACE, {"with_name": 0}, passes.PASSES, [("full", 4, {"with_name": 0}), ("no_house_number", 3, {"with_name": 0}),
+                                              ("no_street", 3, {"with_name": 0}),
+                                              ("name", 4, dict(passes.NAME_ONLY))]),
+    (PLACE, {}, ("name",), [("name", 4, dict(passes.NAME_ONLY))]),
+    # Nothing left out, no name: no call that would repeat the full pass.
+    ((["road", "city"], ["Main St", "X"]), {}, passes.PASSES, [("full", 2, {}), ("no_street", 1, {})]),
+], ids=["together", "names-left-out", "name-only", "no-name"])
+def test_each_pass_makes_the_calls_it_needs(record, keywords, chosen, calls):
+    made = passes.pass_calls(record[0], record[1], keywords, chosen)
+    assert [(name, len(labels), call) for name, labels, _, call in made] == calls
+
+
 STREET = int(addrnorm.AddressComponent.STREET | addrnorm.AddressComponent.ANY)
 
 

@@ -110,3 +110,18 @@ def test_the_checks_verdicts_are_libpostals_classifiers(languages):
     # Enough pairs, and their verdicts span NON, review and EXACT.
     assert compared > 1000
     assert statuses == (1 << 0) | (1 << 3) | (1 << 9), bin(statuses)
+
+
+def test_the_full_and_name_passes_in_one_call_give_both_passes_keys():
+    from addrnorm import passes
+
+    labels_of = {"name": "house", "number": "house_number", "street": "road", "unit": "unit", "zip": "postcode",
+                 "town": "city"}
+    for row in bench_records("persons", 60, 5) + bench_records("places", 60, 6):
+        labels = [labels_of[column] for column in labels_of if row.get(column)]
+        values = [row[column] for column in labels_of if row.get(column)]
+        apart = set()
+        for _, call_labels, call_values, keywords in passes.pass_calls(labels, values, {"with_name": 0}, ("name",)) + \
+                passes.pass_calls(labels, values, {}, ("full",)):
+            apart.update(addrnorm.near_dupe_hashes(call_labels, call_values, **keywords))
+        assert passes.record_keys(labels, values, {}, ("full", "name")) == apart, row
