@@ -11,12 +11,19 @@ once.  Memory holds one partition at a time.
 A block larger than max_block (a key shared by thousands of records, such as
 a common name in one city) says little about any pair in it and would bring
 millions of pairs: it is skipped and counted.
+
+Two records that share one word of their names in one city share a key or
+two of the hundred or more that each has; a duplicate shares dozens.  As
+records grow in number, blocks fill up with the former, so a pair must
+share at least min_share of the keys of whichever of its records has fewer
+(counted in the blocks not skipped); the pairs that share less are counted.
 """
+import array
 import os
 
 import numpy
 
-from addrnorm.options import DEFAULT_MAX_BLOCK
+from addrnorm.options import DEFAULT_MAX_BLOCK, DEFAULT_MIN_SHARE
 
 PARTITIONS = 64
 # Keys gathered in memory before they are spilled: 12 MB.
@@ -29,10 +36,12 @@ MASK = PARTITIONS - 1
 class Blocks:
     """Keys of records, then the pairs of records that share one."""
 
-    def __init__(self, folder, max_block=DEFAULT_MAX_BLOCK):
-        self.folder, self.max_block = folder, max_block
+    def __init__(self, folder, max_block=DEFAULT_MAX_BLOCK, min_share=DEFAULT_MIN_SHARE):
+        self.folder, self.max_block, self.min_share = folder, max_block, min_share
         self.keys, self.records = [], []
         self.key_count = 0
+        self.record_keys = array.array("I")   # each record's number of keys
+        self.sharing_too_little = 0           # pairs under min_share
         self.skipped = 0          # blocks over max_block
         self.largest_skipped = 0
         self.pair_count = 0
@@ -41,6 +50,8 @@ class Blocks:
         return os.path.join(self.folder, "%s-%02d" % (kind, partition))
 
     def add(self, record, key_numbers):
+        """Records come in order, numbered from 0."""
+        self.record_keys.append(len(key_numbers))
         self.keys.extend(key_numbers)
         self.records.extend([record] * len(key_numbers))
         self.key_count += len(key_numbers)
@@ -60,6 +71,7 @@ class Blocks:
         """Yields arrays of the distinct candidate pairs (first record, second
         record), first < second, sorted, a partition at a time."""
         self._spill()
+        key_counts = numpy.frombuffer(self.record_keys, dtype=numpy.uintc) if self.record_keys else None
         for partition in range(PARTITIONS):
             path = self._path("keys", partition)
             if os.path.exists(path):
@@ -68,11 +80,17 @@ class Blocks:
         for partition in range(PARTITIONS):
             path = self._path("pairs", partition)
             if os.path.exists(path):
-                pairs = numpy.unique(numpy.fromfile(path, dtype="<u8"))
+                # A pair is written once for each key its records share.
+                pairs, shared = numpy.unique(numpy.fromfile(path, dtype="<u8"), return_counts=True)
                 os.unlink(path)
-                self.pair_count += len(pairs)
-                yield (pairs >> numpy.uint64(32)).astype(numpy.int64), (pairs & numpy.uint64(0xFFFFFFFF)).astype(
-                    numpy.int64)
+                firsts = (pairs >> numpy.uint64(32)).astype(numpy.int64)
+                seconds = (pairs & numpy.uint64(0xFFFFFFFF)).astype(numpy.int64)
+                if self.min_share > 0:
+                    enough = shared >= self.min_share * numpy.minimum(key_counts[firsts], key_counts[seconds])
+                    self.sharing_too_little += int(len(enough) - enough.sum())
+                    firsts, seconds = firsts[enough], seconds[enough]
+                self.pair_count += len(firsts)
+                yield firsts, seconds
 
     def _block_pairs(self, rows):
         rows = rows[numpy.argsort(rows["key"], kind="stable")]

@@ -17,8 +17,8 @@ import addrnorm
 from addrnorm import data
 from addrnorm.commands import command_expand, command_hash
 from addrnorm.library_messages import LibraryMessages
-from addrnorm.options import (DEFAULT_MAX_BLOCK, DEFAULT_THRESHOLD, EXPAND_FLAGS, FLAG_DEFAULTS, GEOHASH_PRECISION,
-                              HASH_FLAGS)
+from addrnorm.options import (DEFAULT_MAX_BLOCK, DEFAULT_MIN_SHARE, DEFAULT_THRESHOLD, EXPAND_FLAGS, FLAG_DEFAULTS,
+                              GEOHASH_PRECISION, HASH_FLAGS)
 from addrnorm.passes import DEFAULT_PASSES, check_passes
 from addrnorm.records import InputError, OutputError
 from addrnorm.writers import Output
@@ -116,14 +116,20 @@ def passes(text):
         raise argparse.ArgumentTypeError(str(error))
 
 
-def threshold(text):
-    try:
-        value = float(text)
-    except ValueError:
-        value = -1.0
-    if not 0.0 <= value <= 1.0:
-        raise argparse.ArgumentTypeError("a score from 0 to 1, not %r" % text)
-    return value
+def from_0_to_1(what):
+    def parse(text):
+        try:
+            value = float(text)
+        except ValueError:
+            value = -1.0
+        if not 0.0 <= value <= 1.0:
+            raise argparse.ArgumentTypeError("%s from 0 to 1, not %r" % (what, text))
+        return value
+    return parse
+
+
+threshold = from_0_to_1("a score")
+share = from_0_to_1("a share")
 
 
 def add_dedupe_options(parser):
@@ -140,6 +146,10 @@ def add_dedupe_options(parser):
     group.add_argument("--max-block", type=int, default=DEFAULT_MAX_BLOCK, metavar="N",
                        help="records sharing one key beyond which the key is skipped, not made into pairs "
                             "(default: %d)" % DEFAULT_MAX_BLOCK)
+    group.add_argument("--min-share", type=share, default=DEFAULT_MIN_SHARE, metavar="SHARE",
+                       help="the share from 0 to 1 of its keys that a candidate pair must have in common, counted "
+                            "on the record with fewer keys; one common word of two names in one town is a key or "
+                            "two of a hundred (default: %s)" % DEFAULT_MIN_SHARE)
     group.add_argument("--pairs", metavar="FILE",
                        help="write every candidate pair compared to FILE, as JSON Lines: the input lines of both "
                             "records, the keys they share, each field's verdict, the score, and whether they were "

@@ -15,7 +15,7 @@ import tempfile
 
 from addrnorm import passes as blocking_passes
 from addrnorm.blocking import Clusters
-from addrnorm.options import DEFAULT_MAX_BLOCK, DEFAULT_THRESHOLD
+from addrnorm.options import DEFAULT_MAX_BLOCK, DEFAULT_MIN_SHARE, DEFAULT_THRESHOLD
 
 # addrnorm.candidates (numpy) and addrnorm.compare (rapidfuzz) are imported
 # where a run needs them: importing the package stays cheap.
@@ -76,7 +76,7 @@ class Settings:
     """How records are blocked and compared."""
 
     def __init__(self, keywords=None, languages=None, passes=blocking_passes.DEFAULT_PASSES, check=True,
-                 threshold=DEFAULT_THRESHOLD, max_block=DEFAULT_MAX_BLOCK):
+                 threshold=DEFAULT_THRESHOLD, max_block=DEFAULT_MAX_BLOCK, min_share=DEFAULT_MIN_SHARE):
         self.keywords = dict(keywords or {})
         if languages:
             self.keywords["languages"] = list(languages)
@@ -87,6 +87,9 @@ class Settings:
             raise ValueError("the threshold is a score from 0 to 1, not %r" % (threshold,))
         if max_block < 2:
             raise ValueError("the largest block must hold at least 2 records, not %r" % (max_block,))
+        if not 0.0 <= min_share <= 1.0:
+            raise ValueError("the share of keys is from 0 to 1, not %r" % (min_share,))
+        self.min_share = min_share
 
     def keys(self, fields):
         labels, values = list(fields), list(fields.values())
@@ -140,7 +143,7 @@ class Deduplication:
         from addrnorm.candidates import Blocks
 
         self.store = Store(folder)
-        self.blocks = Blocks(folder, settings.max_block)
+        self.blocks = Blocks(folder, settings.max_block, settings.min_share)
         self.matched = 0
 
     def add(self, fields, key_numbers, kept=None):
@@ -170,7 +173,8 @@ class Deduplication:
 
 
 def find_duplicates(records, languages=None, passes=blocking_passes.DEFAULT_PASSES, check=True,
-                    threshold=DEFAULT_THRESHOLD, max_block=DEFAULT_MAX_BLOCK, **hash_options):
+                    threshold=DEFAULT_THRESHOLD, max_block=DEFAULT_MAX_BLOCK, min_share=DEFAULT_MIN_SHARE,
+                    **hash_options):
     """The cluster number of each record, counted from 1 in order of first
     appearance; records are mappings of libpostal's labels (house, road,
     house_number, postcode, city, ...) to str.
@@ -181,7 +185,7 @@ def find_duplicates(records, languages=None, passes=blocking_passes.DEFAULT_PASS
     united when its score reaches threshold; check=False unites every pair
     that shares a key.
     """
-    settings = Settings(hash_options, languages, passes, check, threshold, max_block)
+    settings = Settings(hash_options, languages, passes, check, threshold, max_block, min_share)
     with tempfile.TemporaryDirectory(prefix="addrnorm-") as folder:
         run = Deduplication(settings, folder)
         try:

@@ -24,7 +24,7 @@ def command_dupes(options, out):
     run = Run(options)
     source, records, header, job = read_places(options)
     settings = Settings(passes=options.passes, check=not options.no_check, threshold=options.threshold,
-                        max_block=options.max_block)
+                        max_block=options.max_block, min_share=options.min_share)
     keys = Keys(job[0], header)
     with tempfile.TemporaryDirectory(prefix="addrnorm-dupes-") as folder:
         dedupe = Deduplication(settings, folder)
@@ -43,6 +43,9 @@ def command_dupes(options, out):
     summary = [count(len(clusters), "record"), count(keys.count, "key"),
                count(blocks.pair_count, "candidate pair"), count(dedupe.matched, "pair matched", "pairs matched"),
                describe_clusters(sizes)]
+    if blocks.sharing_too_little:
+        summary.append("%s sharing under %s of their keys" % (count(blocks.sharing_too_little, "pair"),
+                                                                 format(settings.min_share, "g")))
     if blocks.skipped:
         summary.append("%s skipped (over %s records; the largest %s)" % (
             count(blocks.skipped, "block"), format(settings.max_block, ","), format(blocks.largest_skipped, ",")))

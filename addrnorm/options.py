@@ -81,6 +81,8 @@ LABELS = (
 # without loading what the de-duplication itself needs (numpy, rapidfuzz).
 DEFAULT_THRESHOLD = 0.75
 DEFAULT_MAX_BLOCK = 100
+# The share of its keys that a candidate pair must share (addrnorm.candidates).
+DEFAULT_MIN_SHARE = 0.05
 
-__all__ = ["DEFAULT_MAX_BLOCK", "DEFAULT_THRESHOLD", "EXPAND_FLAGS", "EXPAND_KEYWORDS", "FLAG_DEFAULTS", "GEOHASH_PRECISION", "HASH_FLAGS", "HASH_KEYWORDS",
-           "LABELS"]
+__all__ = ["DEFAULT_MAX_BLOCK", "DEFAULT_MIN_SHARE", "DEFAULT_THRESHOLD", "EXPAND_FLAGS", "EXPAND_KEYWORDS",
+           "FLAG_DEFAULTS", "GEOHASH_PRECISION", "HASH_FLAGS", "HASH_KEYWORDS", "LABELS"]

@@ -21,8 +21,8 @@ PIZZA = dict(JOE, house="Pizza Place", house_number="14")   # the neighbour: ano
 RECORDS = [JOE, PIZZA, JOE_TYPO]
 
 
-def blocks_of(tmp_path, keyed, max_block=candidates.DEFAULT_MAX_BLOCK):
-    blocks = candidates.Blocks(str(tmp_path), max_block)
+def blocks_of(tmp_path, keyed, max_block=candidates.DEFAULT_MAX_BLOCK, min_share=0.05):
+    blocks = candidates.Blocks(str(tmp_path), max_block, min_share)
     for record, keys in enumerate(keyed):
         blocks.add(record, keys)
     pairs = sorted(pair for firsts, seconds in blocks.pairs() for pair in zip(firsts.tolist(), seconds.tolist()))
@@ -44,6 +44,19 @@ def test_candidate_pairs_are_each_pair_in_a_block_once(tmp_path, keyed, max_bloc
     blocks, found = blocks_of(tmp_path, keyed, max_block)
     assert (found, blocks.skipped, blocks.pair_count) == (pairs, skipped, len(pairs))
     assert not list(tmp_path.iterdir()), "the partitions are removed once read"
+
+
+@pytest.mark.parametrize("min_share, pairs, too_little", [
+    (0.05, [(0, 1)], 1),      # 2 of 40 keys shared, then 1 of 40
+    (0.0, [(0, 1), (0, 2)], 0),
+    (0.5, [], 2),
+])
+def test_pairs_that_share_too_few_of_their_keys_are_left_out(tmp_path, min_share, pairs, too_little):
+    # Record 2 has 40 keys too, one of them record 0's: the share is counted
+    # on the record with fewer keys.
+    keyed = [list(range(40)), [0, 1] + list(range(100, 138)), [2] + list(range(200, 239))]
+    blocks, found = blocks_of(tmp_path, keyed, min_share=min_share)
+    assert (found, blocks.sharing_too_little, blocks.pair_count) == (pairs, too_little, len(pairs))
 
 
 def test_keys_spilled_in_several_rounds_meet_again(tmp_path, monkeypatch):
@@ -89,7 +102,8 @@ def test_the_check_scores_the_fields_both_records_have(first, second, score, ver
     # None: too unlike to count as a typo.
     ("B. Perry", "Kelly Perry", None),
     ("Joe's Diner", "Pizza Place", None),
-], ids=["short-form", "initials", "short-form-typo", "short-form-two-typos", "words-swapped", "typo", "another-initial", "another-name"])
+], ids=["short-form", "initials", "short-form-typo", "short-form-two-typos", "words-swapped", "typo",
+        "another-initial", "another-name"])
 def test_names_written_short_count_as_alike(first, second, value):
     found = compare.name_similarity(first, second)
     assert found < compare.TYPO_SIMILARITY if value is None else found == pytest.approx(value, abs=0.01)
@@ -104,7 +118,8 @@ def test_the_check_stops_once_the_threshold_is_out_of_reach(double):
     assert score == pytest.approx(7 / 12)
     assert verdicts == {"name": "differs", "house_number": "not compared", "street": "exact", "postcode": "exact"}
     assert double.counters()["calls"] == calls + 5
-    assert double.last_call().options["address_components"] == int(addrnorm.AddressComponent.NAME | addrnorm.AddressComponent.ANY)
+    name = addrnorm.AddressComponent.NAME | addrnorm.AddressComponent.ANY
+    assert double.last_call().options["address_components"] == int(name)
 
 
 @pytest.mark.parametrize("value1, value2, apart", [
@@ -123,7 +138,8 @@ def test_one_keystroke(value1, value2, apart):
 
 
 @pytest.mark.parametrize("labels, values, taken", [
-    (["house", "road"], ["Joe's", "598 Court Road"], (["house", "house_number", "road"], ["Joe's", "598", "Court Road"])),
+    (["house", "road"], ["Joe's", "598 Court Road"],
+     (["house", "house_number", "road"], ["Joe's", "598", "Court Road"])),
     (["road", "city"], ["12B  Main St", "X"], (["house_number", "road", "city"], ["12B", "Main St", "X"])),
     # A house number of its own, a street that is a number, an ordinal
     # street written short, and no letter at all: the street stays.
