@@ -23,8 +23,9 @@ SIZES_SHOWN = 4
 def command_dupes(options, out):
     run = Run(options)
     source, records, header, job = read_places(options)
-    settings = Settings(passes=options.passes, check=not options.no_check, threshold=options.threshold,
-                        max_block=options.max_block, min_share=options.min_share)
+    # The check reads the values in the languages the keys were made in.
+    settings = Settings(languages=job[3].get("languages"), passes=options.passes, check=not options.no_check,
+                        threshold=options.threshold, max_block=options.max_block, min_share=options.min_share)
     keys = Keys(job[0], header)
     with tempfile.TemporaryDirectory(prefix="addrnorm-dupes-") as folder:
         dedupe = Deduplication(settings, folder)

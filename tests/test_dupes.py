@@ -255,6 +255,12 @@ def test_dupes_writes_each_record_with_its_cluster_and_its_size(tmp_path, capsys
                     "1 cluster of 2 or more (2: 1), largest 2\n")
 
 
+def test_the_check_reads_values_in_the_languages_given(tmp_path, capsys, double):
+    assert dupes(tmp_path, capsys, "--languages", "fr", "--max-block", "2")[0] == 0
+    received = double.last_call()
+    assert received.function.startswith("libpostal_expand_address") and received.languages == ["fr"]
+
+
 def test_only_dupes_writes_the_clusters_of_two_or_more_together(tmp_path, capsys):
     extra = dict(PIZZA, house_number="16", house="Pizza Palace")
     path = tmp_path / "places.jsonl"
