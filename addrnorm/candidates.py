@@ -102,7 +102,10 @@ class Blocks:
         if over.any():
             self.largest_skipped = max(self.largest_skipped, int(sizes[over].max()))
         # Blocks of one size at a time: their records as rows of a matrix,
-        # and each pair of columns a pair of every block.
+        # and each pair of columns a pair of every block.  The partition's
+        # pairs are written together: a write per size would open each pairs
+        # file a hundred times.
+        found = []
         for size in numpy.unique(sizes[(sizes >= 2) & ~over]):
             block_starts = starts[sizes == size]
             members = records[block_starts[:, None] + numpy.arange(size)]
@@ -112,8 +115,11 @@ class Blocks:
             # Two keys of one record that hash alike would pair it with itself.
             apart = low != high
             low, high = low[apart], high[apart]
-            pairs = (low << numpy.uint64(32)) | high
-            _append_partitioned(pairs, low & numpy.uint64(MASK), lambda partition: self._path("pairs", partition))
+            found.append((low << numpy.uint64(32)) | high)
+        if found:
+            pairs = numpy.concatenate(found)
+            _append_partitioned(pairs, pairs >> numpy.uint64(32) & numpy.uint64(MASK),
+                                lambda partition: self._path("pairs", partition))
 
 
 def _append_partitioned(rows, partitions, path_of):

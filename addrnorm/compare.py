@@ -163,7 +163,7 @@ class Verdicts:
 
     def __init__(self, languages=None):
         self.languages = list(languages) if languages else None
-        self._expansions, self._places, self._plain = {}, {}, {}
+        self._expansions, self._places, self._plain, self._street_words = {}, {}, {}, {}
 
     def expanded(self, value, components, root):
         """The value's expansions (root forms when root is 1), as a frozenset."""
@@ -197,6 +197,19 @@ class Verdicts:
                 self._places.clear()
             found = self._places[key] = addrnorm.is_toponym_duplicate(labels1, values1, labels2, values2,
                                                                      self.languages)
+        return found
+
+    def street_words(self, street):
+        """The words of a street as written and as libpostal expands it
+        ("St" is "street" or "saint")."""
+        found = self._street_words.get(street)
+        if found is None:
+            if len(self._street_words) >= self.KEPT:
+                self._street_words.clear()
+            words = set(self.plain(street).split())
+            for form in self.expanded(street, FIELDS[1][4], 0):
+                words.update(form.split())
+            found = self._street_words[street] = frozenset(words)
         return found
 
     def plain(self, value):
@@ -251,11 +264,7 @@ def _names_apart_from_street(name1, name2, fields1, fields2, verdicts):
     street1, street2 = fields1.get("road"), fields2.get("road")
     if not (street1 and street2):
         return name1, name2
-    components = FIELDS[1][4]
-    words = set()
-    for street in (street1, street2):
-        for form in verdicts.expanded(street, components, 0) | {verdicts.plain(street)}:
-            words.update(form.split())
+    words = verdicts.street_words(street1) | verdicts.street_words(street2)
     words1, words2 = verdicts.plain(name1).split(), verdicts.plain(name2).split()
     rest1 = [word for word in words1 if word not in words]
     rest2 = [word for word in words2 if word not in words]
