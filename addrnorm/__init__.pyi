@@ -37,6 +37,7 @@ def find_duplicates(
     check: bool = True,
     threshold: float = ...,
     max_block: int = ...,
+    min_share: float = ...,
     **hash_options: Any,
 ) -> list[int]: ...
 

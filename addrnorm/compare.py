@@ -59,17 +59,16 @@ PLACE_LABELS = ("suburb", "city_district", "city", "island", "state_district", "
 
 _A = AddressComponent
 # (field, its label, weight, the classifier whose verdict it takes, the
-# address components that classifier expands the values for, and the
-# status when only the values' root forms meet; None where libpostal tries
-# the root forms first and either meeting is EXACT).
+# address components that classifier expands the values for, and whether it
+# tries the root forms first, either meeting being EXACT; else the values
+# meeting only as root forms are POSSIBLE_NEEDS_REVIEW).
 FIELDS = (
-    ("name", "house", 5.0, addrnorm.is_name_duplicate, _A.NAME | _A.ANY, DuplicateStatus.POSSIBLE_NEEDS_REVIEW),
-    ("street", "road", 3.0, addrnorm.is_street_duplicate, _A.STREET | _A.ANY,
-     DuplicateStatus.POSSIBLE_NEEDS_REVIEW),
-    ("house_number", "house_number", 3.0, addrnorm.is_house_number_duplicate, _A.HOUSE_NUMBER | _A.ANY, None),
-    ("unit", "unit", 1.0, addrnorm.is_unit_duplicate, _A.UNIT | _A.ANY, None),
-    ("po_box", "po_box", 1.0, addrnorm.is_po_box_duplicate, _A.PO_BOX | _A.ANY, None),
-    ("postcode", "postcode", 1.0, addrnorm.is_postal_code_duplicate, _A.POSTAL_CODE | _A.ANY, None),
+    ("name", "house", 5.0, addrnorm.is_name_duplicate, int(_A.NAME | _A.ANY), False),
+    ("street", "road", 3.0, addrnorm.is_street_duplicate, int(_A.STREET | _A.ANY), False),
+    ("house_number", "house_number", 3.0, addrnorm.is_house_number_duplicate, int(_A.HOUSE_NUMBER | _A.ANY), True),
+    ("unit", "unit", 1.0, addrnorm.is_unit_duplicate, int(_A.UNIT | _A.ANY), True),
+    ("po_box", "po_box", 1.0, addrnorm.is_po_box_duplicate, int(_A.PO_BOX | _A.ANY), True),
+    ("postcode", "postcode", 1.0, addrnorm.is_postal_code_duplicate, int(_A.POSTAL_CODE | _A.ANY), True),
 )
 PLACE_WEIGHT = 1.0
 
@@ -179,15 +178,16 @@ class Verdicts:
     def _meet(self, value1, value2, components, root):
         return not self.expanded(value1, components, root).isdisjoint(self.expanded(value2, components, root))
 
-    def status(self, components, root_status, value1, value2):
+    def status(self, components, roots_first, value1, value2):
         """The DuplicateStatus of two values of the field whose classifier
         expands for components (see FIELDS)."""
-        if root_status is None:
+        if roots_first:
             meets = self._meet(value1, value2, components, 1) or self._meet(value1, value2, components, 0)
             return DuplicateStatus.EXACT if meets else DuplicateStatus.NON
         if self._meet(value1, value2, components, 0):
             return DuplicateStatus.EXACT
-        return root_status if self._meet(value1, value2, components, 1) else DuplicateStatus.NON
+        return DuplicateStatus.POSSIBLE_NEEDS_REVIEW if self._meet(value1, value2, components, 1) else \
+            DuplicateStatus.NON
 
     def place_status(self, labels1, values1, labels2, values2):
         key = (tuple(labels1), tuple(values1), tuple(labels2), tuple(values2))
@@ -222,11 +222,11 @@ class Verdicts:
         return found
 
 
-def field_value(field, components, root_status, value1, value2, verdicts):
+def field_value(field, components, roots_first, value1, value2, verdicts):
     """(verdict, value) of one field whose values differ as written; the
     value is None for two streets or two house numbers that are two
     addresses."""
-    status = verdicts.status(components, root_status, value1, value2)
+    status = verdicts.status(components, roots_first, value1, value2)
     if status in STATUS_VALUES:
         return status.name.lower(), STATUS_VALUES[status]
     if field == "house_number":
@@ -280,13 +280,13 @@ def _fields_in_common(fields1, fields2, verdicts):
     records have, the place names as one."""
     common = []
     plain = verdicts.plain
-    for field, label, weight, _, components, root_status in FIELDS:
+    for field, label, weight, _, components, roots_first in FIELDS:
         value1, value2 = fields1.get(label), fields2.get(label)
         if field == "name" and value1 and value2:
             value1, value2 = _names_apart_from_street(value1, value2, fields1, fields2, verdicts)
         if value1 and value2:
             common.append((field, weight, plain(value1) == plain(value2),
-                           (field_value, field, components, root_status, value1, value2)))
+                           (field_value, field, components, roots_first, value1, value2)))
     labels1 = [label for label in PLACE_LABELS if fields1.get(label)]
     labels2 = [label for label in PLACE_LABELS if fields2.get(label)]
     if labels1 and labels2:

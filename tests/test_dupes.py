@@ -176,17 +176,17 @@ def test_each_pass_makes_the_calls_it_needs(record, keywords, chosen, calls):
 STREET = int(addrnorm.AddressComponent.STREET | addrnorm.AddressComponent.ANY)
 
 
-@pytest.mark.parametrize("root_status, expansions, roots, status", [
+@pytest.mark.parametrize("roots_first, expansions, roots, status", [
     # Names and streets: the values' expansions meet (EXACT), or only their
-    # roots do (the status given); house numbers and the others: either.
-    (DuplicateStatus.POSSIBLE_NEEDS_REVIEW, [b"main street"], [b"main"], DuplicateStatus.EXACT),
-    (DuplicateStatus.POSSIBLE_NEEDS_REVIEW, None, [b"main"], DuplicateStatus.POSSIBLE_NEEDS_REVIEW),
-    (DuplicateStatus.POSSIBLE_NEEDS_REVIEW, None, None, DuplicateStatus.NON),
-    (None, None, [b"3"], DuplicateStatus.EXACT),
-    (None, [b"3"], None, DuplicateStatus.EXACT),
-    (None, None, None, DuplicateStatus.NON),
+    # roots do (review); house numbers and the others: either, EXACT.
+    (False, [b"main street"], [b"main"], DuplicateStatus.EXACT),
+    (False, None, [b"main"], DuplicateStatus.POSSIBLE_NEEDS_REVIEW),
+    (False, None, None, DuplicateStatus.NON),
+    (True, None, [b"3"], DuplicateStatus.EXACT),
+    (True, [b"3"], None, DuplicateStatus.EXACT),
+    (True, None, None, DuplicateStatus.NON),
 ], ids=["expansions-meet", "roots-meet", "neither", "root-first", "then-expansions", "neither-root-first"])
-def test_verdicts_are_libpostals_from_each_values_expansions_made_once(double, root_status, expansions, roots,
+def test_verdicts_are_libpostals_from_each_values_expansions_made_once(double, roots_first, expansions, roots,
                                                                        status):
     verdicts = compare.Verdicts(["en"])
     # Each value's expansions, then its roots, as the classifier asks for them;
@@ -202,7 +202,7 @@ def test_verdicts_are_libpostals_from_each_values_expansions_made_once(double, r
     assert (received.function, received.languages, received.options["address_components"]) == (
         "libpostal_expand_address_root", ["en"], STREET)
     calls = double.counters()["calls"]
-    assert verdicts.status(STREET, root_status, "Main St", "Main Street") == status
+    assert verdicts.status(STREET, roots_first, "Main St", "Main Street") == status
     assert double.counters()["calls"] == calls, "each value is expanded once"
 
 

@@ -95,7 +95,7 @@ def test_the_checks_verdicts_are_libpostals_classifiers(languages):
     verdicts = compare.Verdicts(languages)
     compared = statuses = 0
     seen = set()
-    for field, _, _, classify, components, root_status in compare.FIELDS:
+    for field, _, _, classify, components, roots_first in compare.FIELDS:
         values = [row.get(COLUMNS[field]) for row in rows] if field in COLUMNS else []
         # The hand-checked pairs too: "#3" and "Unit 3" meet only as roots.
         pairs = [(value1, value2) for name, value1, value2, _ in FIELD_PAIRS if name == field]
@@ -104,7 +104,7 @@ def test_the_checks_verdicts_are_libpostals_classifiers(languages):
             if value1 and value2 and (field, value1, value2) not in seen:
                 seen.add((field, value1, value2))
                 expected = classify(value1, value2, languages)
-                assert verdicts.status(components, root_status, value1, value2) == expected, (field, value1, value2)
+                assert verdicts.status(components, roots_first, value1, value2) == expected, (field, value1, value2)
                 compared += 1
                 statuses |= 1 << int(expected)
     # Enough pairs, and their verdicts span NON, review and EXACT.
