@@ -35,6 +35,7 @@ from rapidfuzz import fuzz
 
 import addrnorm
 from addrnorm import AddressComponent, DuplicateStatus
+from addrnorm.dedupe import Kept
 
 TYPO_SIMILARITY = 0.8
 # Two house numbers one keystroke apart ("476" and "467"): a typo.  Further
@@ -154,26 +155,22 @@ class Verdicts:
     which libpostal's toponym classifier weighs label by label, are put to
     it, each distinct pair once.
 
-    At most KEPT values are held; when full, the whole store is dropped and
-    filled again, which costs less than keeping an order of use.
+    At most KEPT values of each kind are held (see Kept).
     """
 
     KEPT = 1 << 17
 
     def __init__(self, languages=None):
         self.languages = list(languages) if languages else None
-        self._expansions, self._places, self._plain, self._street_words = {}, {}, {}, {}
+        self._expansions, self._places, self._plain, self._street_words = (Kept(self.KEPT) for _ in range(4))
 
     def expanded(self, value, components, root):
         """The value's expansions (root forms when root is 1), as a frozenset."""
-        key = (value, components, root)
-        found = self._expansions.get(key)
-        if found is None:
-            if len(self._expansions) >= self.KEPT:
-                self._expansions.clear()
-            found = self._expansions[key] = frozenset(addrnorm.expand_address(
-                value, self.languages, address_components=components, root=root) or ())
-        return found
+        return self._expansions.get_or_make((value, components, root), self._expand, value, components, root)
+
+    def _expand(self, value, components, root):
+        return frozenset(addrnorm.expand_address(value, self.languages, address_components=components,
+                                                 root=root) or ())
 
     def _meet(self, value1, value2, components, root):
         return not self.expanded(value1, components, root).isdisjoint(self.expanded(value2, components, root))
@@ -191,35 +188,23 @@ class Verdicts:
 
     def place_status(self, labels1, values1, labels2, values2):
         key = (tuple(labels1), tuple(values1), tuple(labels2), tuple(values2))
-        found = self._places.get(key)
-        if found is None:
-            if len(self._places) >= self.KEPT:
-                self._places.clear()
-            found = self._places[key] = addrnorm.is_toponym_duplicate(labels1, values1, labels2, values2,
-                                                                     self.languages)
-        return found
+        return self._places.get_or_make(key, addrnorm.is_toponym_duplicate, labels1, values1, labels2, values2,
+                                        self.languages)
 
     def street_words(self, street):
         """The words of a street as written and as libpostal expands it
         ("St" is "street" or "saint")."""
-        found = self._street_words.get(street)
-        if found is None:
-            if len(self._street_words) >= self.KEPT:
-                self._street_words.clear()
-            words = set(self.plain(street).split())
-            for form in self.expanded(street, FIELDS[1][4], 0):
-                words.update(form.split())
-            found = self._street_words[street] = frozenset(words)
-        return found
+        return self._street_words.get_or_make(street, self._street_words_of, street)
+
+    def _street_words_of(self, street):
+        words = set(self.plain(street).split())
+        for form in self.expanded(street, FIELDS[1][4], 0):
+            words.update(form.split())
+        return frozenset(words)
 
     def plain(self, value):
         """The value lower-cased, without punctuation, its spaces made one."""
-        found = self._plain.get(value)
-        if found is None:
-            if len(self._plain) >= self.KEPT:
-                self._plain.clear()
-            found = self._plain[value] = _plain(value)
-        return found
+        return self._plain.get_or_make(value, _plain, value)
 
 
 def field_value(field, components, roots_first, value1, value2, verdicts):

@@ -21,6 +21,24 @@ from addrnorm.options import DEFAULT_MAX_BLOCK, DEFAULT_MIN_SHARE, DEFAULT_THRES
 # where a run needs them: importing the package stays cheap.
 
 
+class Kept(dict):
+    """Values made at a cost, kept up to bound of them: when full, all are
+    dropped and made again as they are asked for, which costs less than
+    keeping an order of use."""
+
+    def __init__(self, bound):
+        super().__init__()
+        self.bound = bound
+
+    def get_or_make(self, key, make, *arguments):
+        found = self.get(key)
+        if found is None:
+            if len(self) >= self.bound:
+                self.clear()
+            found = self[key] = make(*arguments)
+        return found
+
+
 class Store:
     """The records of a run on disk, each as JSON on a line of its own with
     its offset kept, so that a pair's two records are read back at will; a
@@ -35,7 +53,7 @@ class Store:
         self.file = open(self.path, "w+b")
         self.offsets = array.array("q")
         self._reader = None
-        self._fields = {}
+        self._fields = Kept(self.KEPT)
 
     def append(self, item):
         self.offsets.append(self.file.tell())
@@ -51,12 +69,7 @@ class Store:
     def fields(self, index):
         """The fields of one record, kept for the next pairs: the candidate
         pairs come a first record at a time, and a record is in dozens."""
-        found = self._fields.get(index)
-        if found is None:
-            if len(self._fields) >= self.KEPT:
-                self._fields.clear()
-            found = self._fields[index] = self[index][0]
-        return found
+        return self._fields.get_or_make(index, lambda: self[index][0])
 
     def __getitem__(self, index):
         if self._reader is None or self._reader[0] != os.getpid():
