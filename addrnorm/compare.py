@@ -14,13 +14,21 @@ Each field that both records have gets a value from 0 to 1:
   for streets, their root forms too) when it is at least 0.8, which is what
   one or two typos leave; below that, 0.  A name written short counts 0.9
   when each of its words is one of the other's (one may have a typo) or its
-  initial, else 0.85 times the share of its words in the other's.  Names
-  that hold their street's name are compared without it.  House numbers one
-  keystroke apart count 0.8.
+  initial, else 0.85 times the share of its words in the other's; two
+  names written whole may have a typo in each word.  A name's similarity
+  counts from 0.86 only, as people of one family at one address come close
+  to 0.8.  Names that hold their street's name are compared without it; a
+  name that is its street's name only ("Elm Street" beside "Elm Street
+  Cafe") counts 0.9 when both records give the one house number, else 0.
+  House numbers one keystroke apart count 0.8.  Streets whose names,
+  without their last word (the type, perhaps misspelled), are alike count
+  0.8 ("Nevda Sltreet", "Nevada St").
 
 Two streets that are not alike, or two house numbers more than a keystroke
 apart, are two addresses: the pair scores 0, whatever else agrees.  A house
-number and a unit written the wrong way round in one record are put back.
+number and a unit written the wrong way round in one record are put back,
+and so is a house number written at the head of the street when it is the
+other record's ("900 Kennedy" and "Kennedy Dr", 900).
 
 The score is the weighted mean over the fields that both records have
 (weights in FIELDS).  A name weighs most, so that neighbours on one street
@@ -38,6 +46,9 @@ from addrnorm import AddressComponent, DuplicateStatus
 from addrnorm.dedupe import Kept
 
 TYPO_SIMILARITY = 0.8
+# Names need more: two people of one family at one address ("Frances
+# Bailey", "Frank Bailey") are as similar as that.
+NAME_TYPO_SIMILARITY = 0.86
 # Two house numbers one keystroke apart ("476" and "467"): a typo.  Further
 # apart, they are two addresses, and the pair is no duplicate; so are two
 # streets that are not alike.
@@ -47,6 +58,10 @@ HOUSE_NUMBER_TYPO = 0.8
 SHORT_NAME = 0.9
 SHARED_WORDS = 0.85
 _PUNCTUATION = re.compile(r"[^\w\s]")
+# Two street names without their types, two typos apart ("Cymress",
+# "Cyprexs").
+STREET_NAME_SIMILARITY = 70
+_ORDINAL = re.compile(r"\b(\d+)(?:st|nd|rd|th)\b")
 
 STATUS_VALUES = {
     DuplicateStatus.EXACT: 1.0,
@@ -98,9 +113,10 @@ def name_similarity(name1, name2):
 
 
 def _short_name(words1, words2):
-    """Whether each word of the shorter name is a word of the other (one of
-    them may have a typo), or the initial of one, or has the other's initial
-    as its first letter."""
+    """Whether each word of the shorter name is a word of the other, or the
+    initial of one, or has the other's initial as its first letter; or is
+    one keystroke from one: one word of a name written short, any word of
+    one written whole ("Dentdl Care", "Dental Crre")."""
     if len(words1) > len(words2):
         words1, words2 = words2, words1
     if not words1:
@@ -114,8 +130,9 @@ def _short_name(words1, words2):
                 break
         else:
             typo = [index for index, other in enumerate(left)
-                    if min(len(word), len(other)) >= 4 and one_keystroke(word, other)]
-            if not typo or typos:
+                    if min(len(word), len(other)) >= 3 and max(len(word), len(other)) >= 4
+                    and one_keystroke(word, other)]
+            if not typo or (typos and len(words1) != len(words2)):
                 return False
             typos += 1
             del left[typo[0]]
@@ -226,11 +243,31 @@ def field_value(field, components, roots_first, value1, value2, verdicts):
         typo = max([typo] + [fuzz.ratio(root1, root2) / 100.0
                              for root1 in verdicts.expanded(value1, components, 1)
                              for root2 in verdicts.expanded(value2, components, 1)])
-    if typo >= TYPO_SIMILARITY:
+    if typo >= (NAME_TYPO_SIMILARITY if field == "name" else TYPO_SIMILARITY):
         return "similar %.2f" % typo, typo
     if field == "street":
+        if street_names_alike(verdicts.plain(value1), verdicts.plain(value2)):
+            return "same street name", TYPO_SIMILARITY
         return "another street", None
     return "differs", 0.0
+
+
+def street_names_alike(street1, street2):
+    """Whether two streets (plain) that neither libpostal nor their
+    similarity finds alike are one street name with its type misspelled or
+    changed, and perhaps a typo of its own: "Nevda Sltreet" and "Nevada St",
+    "Fern Bouleyvard" and "Fern Blvd", "Fxo" and "Fox Way".  libpostal knows
+    a street type only as written right, so its root forms keep a misspelled
+    one; here the last word of a street of several is taken for its type."""
+    name1, name2 = _street_name(street1), _street_name(street2)
+    if not (name1 and name2):
+        return False
+    return name1 == name2 or one_keystroke(name1, name2) or fuzz.ratio(name1, name2) >= STREET_NAME_SIMILARITY
+
+
+def _street_name(street):
+    words = _ORDINAL.sub(r"\1", street).split()
+    return " ".join(words[:-1] if len(words) > 1 else words)
 
 
 def _toponym(labels1, values1, labels2, values2, verdicts):
@@ -242,22 +279,36 @@ def _toponym(labels1, values1, labels2, values2, verdicts):
 
 
 def _names_apart_from_street(name1, name2, fields1, fields2, verdicts):
-    """The two names without the words of their streets, when both hold the
-    same ones and have words left: "Elm Street Cafe" and "Elm Street Bank" on
-    Elm St are a cafe and a bank, which libpostal's root forms ("elm street") and the
-    similarity of the whole names would take for one."""
+    """(name1, name2, whether one is the street's name only).
+
+    The two names come back without the words of their streets when both
+    hold the same ones and have words left: "Elm Street Cafe" and "Elm
+    Street Bank" on Elm St are a cafe and a bank, which libpostal's root
+    forms ("elm street") and the similarity of the whole names would take
+    for one.  A name that is its street's words alone ("Elm Street", beside
+    "Elm Street Cafe") says only where the place is: any place on that
+    street with a name of its own would be as like it."""
     street1, street2 = fields1.get("road"), fields2.get("road")
     if not (street1 and street2):
-        return name1, name2
+        return name1, name2, False
     words = verdicts.street_words(street1) | verdicts.street_words(street2)
     words1, words2 = verdicts.plain(name1).split(), verdicts.plain(name2).split()
     rest1 = [word for word in words1 if word not in words]
     rest2 = [word for word in words2 if word not in words]
     # Only the same street's words, in both: "Elm Street Cafe" and "Oak
     # Street Cafe" are not one cafe.
-    if not rest1 or not rest2 or set(words1) - set(rest1) != set(words2) - set(rest2) or len(rest1) == len(words1):
-        return name1, name2
-    return " ".join(rest1), " ".join(rest2)
+    if set(words1) - set(rest1) != set(words2) - set(rest2) or len(rest1) == len(words1):
+        return name1, name2, False
+    if not rest1 or not rest2:
+        return name1, name2, bool(rest1 or rest2)
+    return " ".join(rest1), " ".join(rest2), False
+
+
+def _street_name_only(same_number, verdicts):
+    """A name that is its street's name only, against a longer one: as good
+    as written short when both records give the one house number; else it
+    counts for nothing."""
+    return ("street's name only", SHORT_NAME) if same_number else ("street's name only", 0.0)
 
 
 def _fields_in_common(fields1, fields2, verdicts):
@@ -268,7 +319,12 @@ def _fields_in_common(fields1, fields2, verdicts):
     for field, label, weight, _, components, roots_first in FIELDS:
         value1, value2 = fields1.get(label), fields2.get(label)
         if field == "name" and value1 and value2:
-            value1, value2 = _names_apart_from_street(value1, value2, fields1, fields2, verdicts)
+            value1, value2, street_only = _names_apart_from_street(value1, value2, fields1, fields2, verdicts)
+            if street_only:
+                number1, number2 = fields1.get("house_number"), fields2.get("house_number")
+                same_number = bool(number1 and number2) and plain(number1) == plain(number2)
+                common.append((field, weight, False, (_street_name_only, same_number)))
+                continue
         if value1 and value2:
             common.append((field, weight, plain(value1) == plain(value2),
                            (field_value, field, components, roots_first, value1, value2)))
@@ -292,6 +348,21 @@ def _swapped(fields1, fields2, plain):
     return number1 != number2 and (number1 == unit2 or unit1 == number2)
 
 
+def _number_in_street(fields, other, plain):
+    """fields, with the head of its street taken for its house number when
+    it has none and the head is the other record's house number: "900
+    Kennedy" and "Kennedy Dr", 900.  A street of one word after a number
+    may be an ordinal street ("36 Hwy"), so it takes the other record to
+    tell."""
+    number, street = other.get("house_number"), fields.get("road")
+    if fields.get("house_number") or not (number and street):
+        return fields
+    head, _, rest = street.strip().partition(" ")
+    if not rest.strip() or plain(head) != plain(number):
+        return fields
+    return dict(fields, house_number=head, road=rest.strip())
+
+
 def compare(fields1, fields2, languages=None, threshold=None, verdicts=None):
     """(score, {field: verdict}) of two records given as {label: value};
     the score is None when the records have no field in common.
@@ -306,6 +377,8 @@ def compare(fields1, fields2, languages=None, threshold=None, verdicts=None):
     """
     if verdicts is None:
         verdicts = Verdicts(languages)
+    fields1 = _number_in_street(fields1, fields2, verdicts.plain)
+    fields2 = _number_in_street(fields2, fields1, verdicts.plain)
     swapped = _swapped(fields1, fields2, verdicts.plain)
     if swapped:
         fields2 = dict(fields2, house_number=fields2["unit"], unit=fields2["house_number"])

@@ -18,6 +18,7 @@ pytestmark = pytest.mark.pure_python
 JOE = {"house": "Joe's Diner", "road": "Main St", "house_number": "12", "postcode": "11111"}
 JOE_TYPO = dict(JOE, road="Main Stt")           # a typo in the street: one pair, kept
 PIZZA = dict(JOE, house="Pizza Place", house_number="14")   # the neighbour: another place
+ON_MAIN = dict(JOE, road="Main Street")        # the street written as names write it
 RECORDS = [JOE, PIZZA, JOE_TYPO]
 
 
@@ -80,12 +81,25 @@ def test_keys_spilled_in_several_rounds_meet_again(tmp_path, monkeypatch):
      {"house_number": "exact (swapped)", "unit": "exact (swapped)"}),
     # The street's own words say nothing of which place it is.
     (dict(JOE, house="Main Street Cafe"), dict(JOE, house="MAIN STREET BANK"), 7 / 12, {"name": "differs"}),
+    # A name that is its street's name only takes the house number to tell.
+    (dict(ON_MAIN, house="Main Street"), dict(ON_MAIN, house="Main Street Cafe"), (5 * 0.9 + 3 + 3 + 1) / 12,
+     {"name": "street's name only"}),
+    ({"house": "Main Street", "road": "Main Street"}, dict(ON_MAIN, house="Main Street Cafe"), 3 / 8,
+     {"name": "street's name only"}),
+    # One street with its type misspelled, and a typo in its name.
+    (JOE, dict(JOE, road="Mian Stret"), (5 + 3 * 0.8 + 3 + 1) / 12, {"street": "same street name"}),
+    # The house number at the head of the street, as the other record has it.
+    (JOE, {"house": "Joe's Diner", "road": "12 Main", "postcode": "11111"}, (5 + 3 * 0.8 + 3 + 1) / 12,
+     {"house_number": "exact", "street": "same street name"}),
+    # Two of one family at one address.
+    (dict(JOE, house="Frances Bailey"), dict(JOE, house="Frank Bailey"), 7 / 12, {"name": "differs"}),
     # Only the fields both records have count.
     ({"road": "Main St"}, {"road": "Main St", "city": "X"}, 1.0, {"street": "exact"}),
     ({"city": "X", "state": "S"}, {"city": "x", "state": "s"}, 1.0, {"place": "exact"}),
     ({"city": "X"}, {"road": "Y"}, None, {}),
 ], ids=["same", "typo", "neighbour", "another-number", "another-street", "swapped", "street-in-names",
-        "one-side-only", "place-case", "nothing-in-common"])
+        "street-name-only-one-number", "street-name-only-no-number", "street-type-misspelt", "number-in-street",
+        "relatives", "one-side-only", "place-case", "nothing-in-common"])
 def test_the_check_scores_the_fields_both_records_have(first, second, score, verdicts):
     got_score, got_verdicts = compare.compare(first, second)
     assert got_score == pytest.approx(score, abs=0.005) if score is not None else got_score is None
@@ -97,12 +111,15 @@ def test_the_check_scores_the_fields_both_records_have(first, second, score, ver
     ("R. Hart", "Rahul C. Hart", compare.SHORT_NAME),
     ("Whole Fods", "Whole Foods Market", compare.SHORT_NAME),
     ("Whle Fods", "Whole Foods Market", None),
+    ("Dentdl Care", "Dental Crre", compare.SHORT_NAME),
+    ("Purple Oen", "Purple Oven Deli", compare.SHORT_NAME),
     ("Hart Rahul", "Rahul Hart", 1.0),
     ("Pizza Place", "Pizza Palace", 0.96),
     # None: too unlike to count as a typo.
     ("B. Perry", "Kelly Perry", None),
     ("Joe's Diner", "Pizza Place", None),
-], ids=["short-form", "initials", "short-form-typo", "short-form-two-typos", "words-swapped", "typo",
+], ids=["short-form", "initials", "short-form-typo", "short-form-two-typos", "typo-in-each-word",
+        "short-word-typo", "words-swapped", "typo",
         "another-initial", "another-name"])
 def test_names_written_short_count_as_alike(first, second, value):
     found = compare.name_similarity(first, second)
@@ -120,6 +137,21 @@ def test_the_check_stops_once_the_threshold_is_out_of_reach(double):
     assert double.counters()["calls"] == calls + 5
     name = addrnorm.AddressComponent.NAME | addrnorm.AddressComponent.ANY
     assert double.last_call().options["address_components"] == int(name)
+
+
+@pytest.mark.parametrize("street1, street2, alike", [
+    ("nevda sltreet", "nevada st", True),       # the type misspelled, a typo in the name
+    ("fern bouleyvard", "fern blvd", True),
+    ("fxo", "fox way", True),                   # no type on one side
+    ("53rd way", "53 way", True),               # the ordinal written short
+    ("cymress stmeet", "cyprexs st", True),     # two typos in a long name
+    ("elm st", "oak st", False),
+    ("main st", "maple st", False),
+    ("st", "main st", False),
+])
+def test_street_names_alike_without_their_types(street1, street2, alike):
+    assert compare.street_names_alike(street1, street2) == alike
+    assert compare.street_names_alike(street2, street1) == alike
 
 
 @pytest.mark.parametrize("value1, value2, apart", [

@@ -23,6 +23,13 @@ RECORDS = [
     (dict(DALLAS, house="R. Hart", road="Ocean Dr", house_number="50"), 4),
     (dict(DALLAS, house="Rahul C. Hart", road="Ocean Drive", house_number="50"), 4),  # initials
     (dict(DALLAS, house="Kelly Hart", road="Ocean Drive", house_number="50"), 5),  # someone else at home
+    (dict(DALLAS, house="Frances Bailey", road="Elm St", house_number="12"), 6),
+    (dict(DALLAS, house="Frank Bailey", road="Elm Street", house_number="12"), 7),  # of one family
+    (dict(DALLAS, house="Lone Star Deli", road="Nevada St", house_number="301"), 8),
+    (dict(DALLAS, house="Lone Star Deli", road="Nevda Sltreet", house_number="301"), 8),  # a type misspelled
+    (dict(DALLAS, house="Lone Star Deli", road="301 Nevada"), 8),  # the number in the street
+    (dict(BROOKLYN, house="Franklin Avenue Books", road="Franklin Ave", house_number="790"), 9),
+    (dict(BROOKLYN, house="Franklin Avenue", road="Franklin Ave"), 10),  # which place on the avenue?
 ]
 
 
