@@ -348,6 +348,15 @@ def _swapped(fields1, fields2, plain):
     return number1 != number2 and (number1 == unit2 or unit1 == number2)
 
 
+def plain_numbers(fields):
+    """The house number and unit of a record ({label: value}) with a house
+    number, plain, as a frozenset; none for a record without one.  The unit
+    is there because the two may be written the wrong way round."""
+    if not fields.get("house_number"):
+        return frozenset()
+    return frozenset(_plain(fields[label]) for label in ("house_number", "unit") if fields.get(label))
+
+
 def _number_in_street(fields, other, plain):
     """fields, with the head of its street taken for its house number when
     it has none and the head is the other record's house number: "900

@@ -157,7 +157,7 @@ class Deduplication:
 
         self.store = Store(folder)
         self.blocks = Blocks(folder, settings.max_block, settings.min_share)
-        self.matched = 0
+        self.matched = self.kept_apart = 0
 
     def add(self, fields, key_numbers, kept=None):
         self.blocks.add(len(self.store), key_numbers)
@@ -172,13 +172,40 @@ class Deduplication:
     def clusters(self, matched_pairs):
         """The cluster number of each record (a numpy array), counted from 1
         in order of first appearance, once the pairs (an iterable, taken as
-        it comes) are united."""
+        it comes) are united.
+
+        With the check, two clusters are kept apart when none of the house
+        numbers (and units) of one is within a keystroke of any of the
+        other's: a record without a house number ("Joe's Diner" on Main St)
+        matches each of two branches ("Joe's Diner", 12 Main St and 45 Main
+        St), and would otherwise chain them into one place."""
         from addrnorm.candidates import first_appearance_numbers
 
         clusters = Clusters.of(len(self.store))
+        numbers = {}   # root -> the house numbers and units of its cluster
+        if self.settings.check:
+            from addrnorm.compare import one_keystroke, plain_numbers
         for first, second in matched_pairs:
             self.matched += 1
-            clusters.union(first, second)
+            if not self.settings.check:
+                clusters.union(first, second)
+                continue
+            root1, root2 = clusters.find(first), clusters.find(second)
+            if root1 == root2:
+                continue
+            numbers1 = numbers.pop(root1, None)
+            if numbers1 is None:
+                numbers1 = plain_numbers(self.store.fields(root1))
+            numbers2 = numbers.pop(root2, None)
+            if numbers2 is None:
+                numbers2 = plain_numbers(self.store.fields(root2))
+            if numbers1 and numbers2 and not any(number1 == number2 or one_keystroke(number1, number2)
+                                                 for number1 in numbers1 for number2 in numbers2):
+                self.kept_apart += 1
+                numbers[root1], numbers[root2] = numbers1, numbers2
+                continue
+            clusters.union(root1, root2)
+            numbers[min(root1, root2)] = numbers1 | numbers2
         return first_appearance_numbers(clusters.roots())
 
     def close(self):

@@ -44,6 +44,8 @@ def command_dupes(options, out):
     summary = [count(len(clusters), "record"), count(keys.count, "key"),
                count(blocks.pair_count, "candidate pair"), count(dedupe.matched, "pair matched", "pairs matched"),
                describe_clusters(sizes)]
+    if dedupe.kept_apart:
+        summary.append("%s kept apart (their clusters' house numbers differ)" % count(dedupe.kept_apart, "pair"))
     if blocks.sharing_too_little:
         summary.append("%s sharing under %s of their keys" % (count(blocks.sharing_too_little, "pair"),
                                                                  format(settings.min_share, "g")))

@@ -250,6 +250,27 @@ def test_find_duplicates(options, clusters):
     assert addrnorm.find_duplicates(RECORDS, **options) == clusters
 
 
+BRANCHES = [dict(JOE, house_number="12"), dict(JOE, house_number=None), dict(JOE, house_number="45"),
+            dict(JOE, house_number="13")]
+
+
+@pytest.mark.parametrize("options, clusters", [
+    # The record without a house number matches both branches; the branch
+    # at 45 is kept apart, while 13 is one keystroke from 12.
+    ({}, [1, 1, 2, 1]),
+    ({"check": False}, [1, 1, 1, 1]),
+], ids=["checked", "unchecked"])
+def test_a_record_without_a_house_number_does_not_chain_two_addresses(options, clusters):
+    assert addrnorm.find_duplicates(BRANCHES, **options) == clusters
+
+
+def test_dupes_counts_the_pairs_kept_apart(tmp_path, capsys):
+    path = tmp_path / "branches.jsonl"
+    path.write_text("".join(json.dumps(record) + "\n" for record in BRANCHES), encoding="utf-8")
+    assert main(["dupes", str(path), "-o", str(tmp_path / "out")]) == 0
+    assert "1 pair kept apart (their clusters' house numbers differ)" in capsys.readouterr().err
+
+
 def test_no_records_and_records_without_keys_are_no_clusters(double):
     assert addrnorm.find_duplicates([]) == []
     double.set_result(None)
