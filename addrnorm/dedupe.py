@@ -172,44 +172,59 @@ class Deduplication:
     def clusters(self, matched_pairs):
         """The cluster number of each record (a numpy array), counted from 1
         in order of first appearance, once the pairs (an iterable, taken as
-        it comes) are united.
-
-        With the check, two clusters are kept apart when none of the house
-        numbers (and units) of one is within a keystroke of any of the
-        other's: a record without a house number ("Joe's Diner" on Main St)
-        matches each of two branches ("Joe's Diner", 12 Main St and 45 Main
-        St), and would otherwise chain them into one place."""
+        it comes) are united; with the check, but for those whose clusters
+        are two addresses (see ClusterNumbers)."""
         from addrnorm.candidates import first_appearance_numbers
 
         clusters = Clusters.of(len(self.store))
-        numbers = {}   # root -> the house numbers and units of its cluster
-        if self.settings.check:
-            from addrnorm.compare import one_keystroke, plain_numbers
+        numbers = ClusterNumbers(self.store) if self.settings.check else None
         for first, second in matched_pairs:
             self.matched += 1
-            if not self.settings.check:
-                clusters.union(first, second)
-                continue
             root1, root2 = clusters.find(first), clusters.find(second)
             if root1 == root2:
                 continue
-            numbers1 = numbers.pop(root1, None)
-            if numbers1 is None:
-                numbers1 = plain_numbers(self.store.fields(root1))
-            numbers2 = numbers.pop(root2, None)
-            if numbers2 is None:
-                numbers2 = plain_numbers(self.store.fields(root2))
-            if numbers1 and numbers2 and not any(number1 == number2 or one_keystroke(number1, number2)
-                                                 for number1 in numbers1 for number2 in numbers2):
+            if numbers is not None and numbers.apart(root1, root2):
                 self.kept_apart += 1
-                numbers[root1], numbers[root2] = numbers1, numbers2
                 continue
             clusters.union(root1, root2)
-            numbers[min(root1, root2)] = numbers1 | numbers2
+            if numbers is not None:
+                numbers.united(root1, root2)
         return first_appearance_numbers(clusters.roots())
 
     def close(self):
         self.store.close()
+
+
+class ClusterNumbers:
+    """The house numbers (and units) of each cluster, by the record that
+    stands for it.  Two clusters are two addresses when none of one's
+    numbers is within a keystroke of any of the other's: a record without a
+    house number ("Joe's Diner" on Main St) matches each of two branches
+    ("Joe's Diner", 12 Main St and 45 Main St), and would chain them into
+    one place.  Only clusters that met a matched pair are held."""
+
+    def __init__(self, store):
+        from addrnorm.compare import one_keystroke, plain_numbers
+
+        self.store, self._one_keystroke, self._plain_numbers = store, one_keystroke, plain_numbers
+        self._of_root = {}
+
+    def _numbers(self, root):
+        numbers = self._of_root.get(root)
+        if numbers is None:
+            # Not met yet: a cluster of its one record.
+            numbers = self._of_root[root] = self._plain_numbers(self.store.fields(root))
+        return numbers
+
+    def apart(self, root1, root2):
+        numbers1, numbers2 = self._numbers(root1), self._numbers(root2)
+        return bool(numbers1 and numbers2) and not any(
+            number1 == number2 or self._one_keystroke(number1, number2) for number1 in numbers1 for number2 in numbers2)
+
+    def united(self, root1, root2):
+        """The two clusters are one now, under the smaller root."""
+        numbers = self._of_root.pop(root1) | self._of_root.pop(root2)
+        self._of_root[min(root1, root2)] = numbers
 
 
 def find_duplicates(records, languages=None, passes=blocking_passes.DEFAULT_PASSES, check=True,
