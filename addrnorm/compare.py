@@ -293,15 +293,29 @@ def _names_apart_from_street(name1, name2, fields1, fields2, verdicts):
         return name1, name2, False
     words = verdicts.street_words(street1) | verdicts.street_words(street2)
     words1, words2 = verdicts.plain(name1).split(), verdicts.plain(name2).split()
-    rest1 = [word for word in words1 if word not in words]
-    rest2 = [word for word in words2 if word not in words]
+    in_street1, in_street2 = ([_street_word(word, words) for word in words1],
+                              [_street_word(word, words) for word in words2])
+    rest1 = [word for word, street_word in zip(words1, in_street1) if street_word is None]
+    rest2 = [word for word, street_word in zip(words2, in_street2) if street_word is None]
     # Only the same street's words, in both: "Elm Street Cafe" and "Oak
     # Street Cafe" are not one cafe.
-    if set(words1) - set(rest1) != set(words2) - set(rest2) or len(rest1) == len(words1):
+    if set(in_street1) - {None} != set(in_street2) - {None} or len(rest1) == len(words1):
         return name1, name2, False
     if not rest1 or not rest2:
         return name1, name2, bool(rest1 or rest2)
     return " ".join(rest1), " ".join(rest2), False
+
+
+def _street_word(word, street_words):
+    """The street's word that a word of a name is, perhaps with a typo
+    ("53rd Wagy" on 53rd Way); None for a word of the name's own."""
+    if word in street_words:
+        return word
+    if len(word) >= 3:
+        for street_word in sorted(street_words):
+            if len(street_word) >= 3 and one_keystroke(word, street_word):
+                return street_word
+    return None
 
 
 def _street_name_only(same_number, verdicts):

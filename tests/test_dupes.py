@@ -86,6 +86,8 @@ def test_keys_spilled_in_several_rounds_meet_again(tmp_path, monkeypatch):
      {"name": "street's name only"}),
     ({"house": "Main Street", "road": "Main Street"}, dict(ON_MAIN, house="Main Street Cafe"), 3 / 8,
      {"name": "street's name only"}),
+    ({"house": "Main Stret", "road": "Main Street"}, dict(ON_MAIN, house="Main Street Cafe"), 3 / 8,
+     {"name": "street's name only"}),
     # One street with its type misspelled, and a typo in its name.
     (JOE, dict(JOE, road="Mian Stret"), (5 + 3 * 0.8 + 3 + 1) / 12, {"street": "same street name"}),
     # The house number at the head of the street, as the other record has it.
@@ -98,7 +100,8 @@ def test_keys_spilled_in_several_rounds_meet_again(tmp_path, monkeypatch):
     ({"city": "X", "state": "S"}, {"city": "x", "state": "s"}, 1.0, {"place": "exact"}),
     ({"city": "X"}, {"road": "Y"}, None, {}),
 ], ids=["same", "typo", "neighbour", "another-number", "another-street", "swapped", "street-in-names",
-        "street-name-only-one-number", "street-name-only-no-number", "street-type-misspelt", "number-in-street",
+        "street-name-only-one-number", "street-name-only-no-number", "street-name-only-typo",
+        "street-type-misspelt", "number-in-street",
         "relatives", "one-side-only", "place-case", "nothing-in-common"])
 def test_the_check_scores_the_fields_both_records_have(first, second, score, verdicts):
     got_score, got_verdicts = compare.compare(first, second)
