@@ -285,9 +285,10 @@ def _names_apart_from_street(name1, name2, fields1, fields2, verdicts):
     hold the same ones and have words left: "Elm Street Cafe" and "Elm
     Street Bank" on Elm St are a cafe and a bank, which libpostal's root
     forms ("elm street") and the similarity of the whole names would take
-    for one.  A name that is its street's words alone ("Elm Street", beside
-    "Elm Street Cafe") says only where the place is: any place on that
-    street with a name of its own would be as like it."""
+    for one; so do names that hold other streets' words and have no word of
+    their own in common.  A name that is its street's words alone ("Elm
+    Street", beside "Elm Street Cafe") says only where the place is: any
+    place on that street with a name of its own would be as like it."""
     street1, street2 = fields1.get("road"), fields2.get("road")
     if not (street1 and street2):
         return name1, name2, False
@@ -297,9 +298,15 @@ def _names_apart_from_street(name1, name2, fields1, fields2, verdicts):
                               [_street_word(word, words) for word in words2])
     rest1 = [word for word, street_word in zip(words1, in_street1) if street_word is None]
     rest2 = [word for word, street_word in zip(words2, in_street2) if street_word is None]
+    if len(rest1) == len(words1) or len(rest2) == len(words2):
+        return name1, name2, False
     # Only the same street's words, in both: "Elm Street Cafe" and "Oak
-    # Street Cafe" are not one cafe.
-    if set(in_street1) - {None} != set(in_street2) - {None} or len(rest1) == len(words1):
+    # Street Cafe" are not one cafe.  Other streets' words, and no word of
+    # their own in common: "53rd Way Veterinary Clinic" and "53rd Road
+    # Restaurant", which libpostal's root forms reduce to "53rd" both.
+    if set(in_street1) - {None} != set(in_street2) - {None}:
+        if rest1 and rest2 and set(rest1).isdisjoint(rest2):
+            return " ".join(rest1), " ".join(rest2), False
         return name1, name2, False
     if not rest1 or not rest2:
         return name1, name2, bool(rest1 or rest2)

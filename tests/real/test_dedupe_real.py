@@ -30,6 +30,9 @@ RECORDS = [
     (dict(DALLAS, house="Lone Star Deli", road="301 Nevada"), 8),  # the number in the street
     (dict(BROOKLYN, house="Franklin Avenue Books", road="Franklin Ave", house_number="790"), 9),
     (dict(BROOKLYN, house="Franklin Avenue", road="Franklin Ave"), 10),  # which place on the avenue?
+    # libpostal's root forms reduce both names, and both streets, to "53rd".
+    (dict(house="53rd Way Veterinary Clinic", road="53rd Way", house_number="1", postcode="68105", city="Omaha"), 11),
+    (dict(house="53rd Road Restaurant", road="53rd Rd", house_number="4", postcode="68102", city="Omaha"), 12),
 ]
 
 
