@@ -318,11 +318,12 @@ def _street_word(word, street_words):
     ("53rd Wagy" on 53rd Way); None for a word of the name's own."""
     if word in street_words:
         return word
-    if len(word) >= 3:
-        for street_word in sorted(street_words):
-            if len(street_word) >= 3 and one_keystroke(word, street_word):
-                return street_word
-    return None
+    if len(word) < 3:
+        return None
+    # The first in order of those it may be, so that the answer does not
+    # hang on the set's order; no sorting on every pair.
+    return min((street_word for street_word in street_words
+                if len(street_word) >= 3 and one_keystroke(word, street_word)), default=None)
 
 
 def _street_name_only(same_number, verdicts):
