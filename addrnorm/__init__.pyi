@@ -31,13 +31,16 @@ _DEFAULT: Any
 
 def _load(name: str) -> ModuleType: ...
 def find_duplicates(
-    records: Iterable[Mapping[str, str]],
+    records: Iterable[Mapping[str, object]],
+    mapping: Mapping[str, str] | None = None,
     languages: Sequence[str] | None = None,
-    passes: Sequence[str] = ...,
-    check: bool = True,
     threshold: float = ...,
     max_block: int = ...,
-    min_share: float = ...,
+    engine: str = "duckdb",
+    model: str | Mapping[str, Any] | None = None,
+    model_out: str | None = None,
+    memory_limit: str | None = None,
+    temp_dir: str | None = None,
     **hash_options: Any,
 ) -> list[int]: ...
 

@@ -1,7 +1,6 @@
 """The libpostal calls the addrnorm command makes per record, in this process
 or in forked workers, and the calls that set libpostal up before the fork."""
 import addrnorm
-from addrnorm import passes as blocking_passes
 from addrnorm.records import BadRecord
 
 
@@ -62,25 +61,5 @@ def hash_one(record, options):
     return addrnorm.near_dupe_hashes(labels, values, **call)
 
 
-def key_one(record, job):
-    """(fields, call, key numbers) of one record over the blocking passes."""
-    options, passes = job
-    labels, values, call = place_call(record, options)
-    labels, values = blocking_passes.house_number_from_street(labels, values)
-    keys = blocking_passes.record_keys(labels, values, call, passes)
-    # The first value of a label, as libpostal's place record takes it.
-    fields = {}
-    for label, value in zip(labels, values):
-        fields.setdefault(label, value)
-    return fields, call, blocking_passes.key_numbers(keys)
-
-
 def warm_up_hash():
     addrnorm.near_dupe_hashes(["city"], ["x"])
-
-
-def warm_up_check():
-    # Sets up the expansions and the duplicate classifiers' module, before
-    # the fork.
-    addrnorm.expand_address("a")
-    addrnorm.is_street_duplicate("a", "b")

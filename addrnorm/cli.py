@@ -17,9 +17,8 @@ import addrnorm
 from addrnorm import data
 from addrnorm.commands import command_expand, command_hash
 from addrnorm.library_messages import LibraryMessages
-from addrnorm.options import (DEFAULT_MAX_BLOCK, DEFAULT_MIN_SHARE, DEFAULT_THRESHOLD, EXPAND_FLAGS, FLAG_DEFAULTS,
-                              GEOHASH_PRECISION, HASH_FLAGS)
-from addrnorm.passes import DEFAULT_PASSES, check_passes
+from addrnorm.dedupe.model import DEFAULT_MAX_BLOCK, DEFAULT_THRESHOLD
+from addrnorm.options import EXPAND_FLAGS, FLAG_DEFAULTS, GEOHASH_PRECISION, HASH_FLAGS
 from addrnorm.records import InputError, OutputError
 from addrnorm.writers import Output
 
@@ -103,60 +102,62 @@ def add_hash_options(parser):
 
 
 def command_dupes(options, out):
-    # numpy and rapidfuzz load only for the command that uses them.
+    # Splink, DuckDB and Arrow load only for the command that uses them.
     from addrnorm.dupes import command_dupes as dupes
 
     return dupes(options, out)
 
 
-def passes(text):
+def probability(text):
     try:
-        return check_passes([name.strip() for name in text.split(",") if name.strip()])
-    except ValueError as error:
-        raise argparse.ArgumentTypeError(str(error))
+        value = float(text)
+    except ValueError:
+        value = -1.0
+    if not 0.0 < value < 1.0:
+        raise argparse.ArgumentTypeError("a match probability between 0 and 1, not %r" % text)
+    return value
 
 
-def from_0_to_1(what):
-    def parse(text):
-        try:
-            value = float(text)
-        except ValueError:
-            value = -1.0
-        if not 0.0 <= value <= 1.0:
-            raise argparse.ArgumentTypeError("%s from 0 to 1, not %r" % (what, text))
-        return value
-    return parse
-
-
-threshold = from_0_to_1("a score")
-share = from_0_to_1("a share")
+def block_size(text):
+    try:
+        value = int(text)
+    except ValueError:
+        value = 0
+    if value < 2:
+        raise argparse.ArgumentTypeError("a whole number of records, at least 2, not %r" % text)
+    return value
 
 
 def add_dedupe_options(parser):
     group = parser.add_argument_group("de-duplication")
-    group.add_argument("--passes", type=passes, default=DEFAULT_PASSES, metavar="LIST",
-                       help="the blocking passes, comma-separated: full (every field), no_house_number, no_street "
-                            "(the record with that field left out), name (name-only keys, for records with a "
-                            "house) (default: %s)" % ",".join(DEFAULT_PASSES))
-    group.add_argument("--threshold", type=threshold, default=DEFAULT_THRESHOLD, metavar="SCORE",
-                       help="the score from 0 to 1 at which a candidate pair is united (default: %s)"
-                            % DEFAULT_THRESHOLD)
-    group.add_argument("--no-check", action="store_true",
-                       help="unite every pair that shares a key, without comparing them (default: compare)")
-    group.add_argument("--max-block", type=int, default=DEFAULT_MAX_BLOCK, metavar="N",
-                       help="records sharing one key beyond which the key is skipped, not made into pairs "
+    group.add_argument("--threshold", type=probability, default=DEFAULT_THRESHOLD, metavar="P",
+                       help="the match probability at which a pair is taken as duplicates and clustered "
+                            "(default: %s: more likely the same than not)" % DEFAULT_THRESHOLD)
+    group.add_argument("--max-block", type=block_size, default=DEFAULT_MAX_BLOCK, metavar="N",
+                       help="records sharing one key or one value beyond which it brings no pairs to compare "
                             "(default: %d)" % DEFAULT_MAX_BLOCK)
-    group.add_argument("--min-share", type=share, default=DEFAULT_MIN_SHARE, metavar="SHARE",
-                       help="the share from 0 to 1 of its keys that a candidate pair must have in common, counted "
-                            "on the record with fewer keys; one common word of two names in one town is a key or "
-                            "two of a hundred (default: %s)" % DEFAULT_MIN_SHARE)
+    group.add_argument("--model", metavar="FILE",
+                       help="apply a model saved by --model-out instead of learning one from the input "
+                            "(default: learn one)")
+    group.add_argument("--model-out", metavar="FILE", help="save the model, as JSON (default: none)")
     group.add_argument("--pairs", metavar="FILE",
-                       help="write every candidate pair compared to FILE, as JSON Lines: the input lines of both "
-                            "records, the keys they share, each field's verdict, the score, and whether they were "
-                            "united (default: none)")
+                       help="write every pair compared to FILE, as JSON Lines: the input lines of both records, "
+                            "the match probability and, for each field, the level it fell into and its match "
+                            "weight (default: none)")
+    group.add_argument("--report", metavar="FILE.html",
+                       help="write Splink's dashboards of the pairs and the clusters to FILE.html (default: none)")
     group.add_argument("--only-dupes", action="store_true",
                        help="write only the records in clusters of two or more, a cluster after another "
                             "(default: every record)")
+    engine = parser.add_argument_group("engine")
+    engine.add_argument("--engine", choices=["duckdb", "spark"], default="duckdb",
+                        help="where the model runs: DuckDB in this process, or Spark (the session that "
+                             "pyspark's SparkSession.builder gives) (default: duckdb)")
+    engine.add_argument("--memory-limit", metavar="SIZE",
+                        help="DuckDB's memory limit, such as 4GB; beyond it, it spills to --temp-dir "
+                             "(default: DuckDB's, 80%% of the memory)")
+    engine.add_argument("--temp-dir", metavar="DIR",
+                        help="where DuckDB spills what does not fit in memory (default: a temporary folder)")
 
 
 def build_parser():
@@ -193,8 +194,8 @@ def build_parser():
     add_common(hashing)
     hashing.set_defaults(run=command_hash)
 
-    dupes = commands.add_parser("dupes", help="group duplicate records into clusters: blocking on their keys, "
-                                              "then a field-by-field check of each candidate pair")
+    dupes = commands.add_parser("dupes", help="group duplicate records into clusters: a probabilistic model "
+                                              "learned from the records, on libpostal's expansions and keys")
     add_hash_options(dupes)
     add_common(dupes)
     add_dedupe_options(dupes)

@@ -1,19 +1,21 @@
-"""The dupes command: records keyed over the blocking passes, candidate pairs
-checked, the pairs that pass united into clusters, each record written with
-its cluster and the cluster's size.  Hashing and checking run in the
-workers; records wait on disk, and the keys as numbers in partitions on
-disk, so memory does not grow with the keys."""
-import collections
+"""The dupes command: each record's near-duplicate keys and each distinct
+value's expansions made by libpostal in the workers, then the model
+(addrnorm.dedupe) learned from the records, the pairs scored and clustered,
+and each record written with its cluster and the cluster's size.  Records
+wait on disk for the writing, as JSON lines."""
+import array
+import contextlib
 import json
 import tempfile
+import threading
 
-from addrnorm.calls import key_one, warm_up_check, warm_up_hash
 from addrnorm.commands import Keys, read_places
-from addrnorm.dedupe import Check, Deduplication, Settings, check_pair
+from addrnorm.dedupe import available
+from addrnorm.dedupe import features
+from addrnorm.dedupe.fields import LABEL_KINDS, fields_of
 from addrnorm.parallel import processed
-from addrnorm.passes import record_keys
-from addrnorm.progress import Progress, Run, count
-from addrnorm.records import InputError
+from addrnorm.progress import REDRAW, Progress, Run, count
+from addrnorm.records import InputError, OutputError
 from addrnorm.writers import RecordWriter
 
 # Cluster sizes told apart in the summary; larger ones are counted together.
@@ -21,121 +23,206 @@ SIZES_SHOWN = 4
 
 
 def command_dupes(options, out):
+    missing = available()
+    if missing:
+        raise InputError("dupes: " + missing)
+    from addrnorm.dedupe.deduplication import Deduplication
+
     run = Run(options)
+    trained = _load_model(options.model) if options.model else None
     source, records, header, job = read_places(options)
-    # The check reads the values in the languages the keys were made in.
-    settings = Settings(languages=job[3].get("languages"), passes=options.passes, check=not options.no_check,
-                        threshold=options.threshold, max_block=options.max_block, min_share=options.min_share)
-    keys = Keys(job[0], header)
-    with tempfile.TemporaryDirectory(prefix="addrnorm-dupes-") as folder:
-        dedupe = Deduplication(settings, folder)
-        try:
-            progress = Progress.reading(source, options.quiet, "hashing")
-            for number, record, (fields, call, numbers) in run.results(
-                    records, source.name, progress, key_one, (job, settings.passes), warm_up_hash):
-                keys.add(record, numbers)
-                dedupe.add(fields, numbers, [number, record, call])
-            clusters = dedupe.clusters(checked(dedupe, settings, options))
-            writer = RecordWriter(out, options.format, header, ("cluster", "cluster_size"))
-            sizes = write(dedupe, clusters, options, writer, run, source.name)
-        finally:
-            dedupe.close()
-    blocks = dedupe.blocks
-    summary = [count(len(clusters), "record"), count(keys.count, "key"),
-               count(blocks.pair_count, "candidate pair"), count(dedupe.matched, "pair matched", "pairs matched"),
-               describe_clusters(sizes)]
-    if dedupe.kept_apart:
-        summary.append("%s kept apart (their clusters' house numbers differ)" % count(dedupe.kept_apart, "pair"))
-    if blocks.sharing_too_little:
-        summary.append("%s sharing under %s of their keys" % (count(blocks.sharing_too_little, "pair"),
-                                                                 format(settings.min_share, "g")))
-    if blocks.skipped:
-        summary.append("%s skipped (over %s records; the largest %s)" % (
-            count(blocks.skipped, "block"), format(settings.max_block, ","), format(blocks.largest_skipped, ",")))
-    run.summary(*summary)
+    mapping, lat, lon, keywords = job
+    # JSON Lines name their fields record by record: every label may be one.
+    columns = header if header is not None else list(mapping) + [label for label in LABEL_KINDS if label not in mapping]
+    fields = fields_of(mapping, [column for column in columns if column not in (lat, lon)])
+    pairs_out = _open(options.pairs)
+    keys = Keys(mapping, header)
+    try:
+        with tempfile.TemporaryDirectory(prefix="addrnorm-dupes-") as folder, Store(folder) as store:
+            dedupe = _refused(Deduplication, fields, options.threshold, options.max_block, options.engine,
+                              options.memory_limit, options.temp_dir or folder, trained=trained,
+                              explain=bool(pairs_out or options.report), phase=lambda name: phase(options.quiet, name))
+            try:
+                progress = Progress.reading(source, options.quiet, "hashing")
+                for number, record, record_keys in run.results(records, source.name, progress, features.record_keys,
+                                                               (fields, keywords, lat, lon), features.warm_up):
+                    keys.add(record, record_keys)
+                    dedupe.add(record, record_keys)
+                    store.append(number, record)
+                expand(dedupe, options, keywords.get("languages"))
+                clusters = _refused(dedupe.run)
+                if options.model_out:
+                    _save(dedupe.save_model, options.model_out)
+                if pairs_out is not None:
+                    with phase(options.quiet, "explaining"):
+                        explain(dedupe, pairs_out, store)
+                if options.report:
+                    with phase(options.quiet, "reporting"):
+                        _save(dedupe.report, options.report)
+                writer = RecordWriter(out, options.format, header, ("cluster", "cluster_size"))
+                sizes = write(store, clusters, options, writer, run, source.name)
+            finally:
+                dedupe.close()
+    finally:
+        if pairs_out is not None:
+            pairs_out.close()
+    run.summary(count(len(clusters), "record"), count(keys.count, "key"),
+                count(dedupe.compared, "pair compared", "pairs compared"),
+                count(dedupe.matched, "pair matched", "pairs matched"), describe_clusters(sizes))
     keys.warn(run)
+    if dedupe.learned == 0:
+        run.warn("the records are too few, or too alike, to learn the model's m probabilities from: Splink's "
+                 "starting values were used; give a model learned on more records with --model")
     return run
 
 
-def checked(dedupe, settings, options):
-    """Yields the candidate pairs that pass the check, as (first, second)
-    record indexes; each one compared written to --pairs when asked."""
-    store = dedupe.store
-    store.seal()
-    pairs_out = open(options.pairs, "w", encoding="utf-8") if options.pairs else None
-    explanations = Explanations(store, settings, pairs_out) if pairs_out else None
-    progress = Progress(options.quiet, "comparing", noun="pair")
+def _load_model(path):
     try:
-        items = enumerate(dedupe.candidate_pairs())
-        jobs = options.jobs if settings.check else 1
-        check = Check(store, settings, explain=pairs_out is not None)
-        for _, pair, result, error in processed(items, check_pair, check, jobs, warm_up_check):
+        with open(path, encoding="utf-8") as file:
+            return json.load(file)
+    except OSError as error:
+        raise InputError("--model: %s: %s" % (path, error.strerror))
+    except ValueError as error:
+        raise InputError("--model: %s is not a saved model (%s)" % (path, error))
+
+
+def _refused(call, *arguments, **keywords):
+    """A run the records or the options cannot make (no field to compare, a
+    model of other fields) is the user's input error, not a crash."""
+    try:
+        return call(*arguments, **keywords)
+    except ValueError as error:
+        raise InputError(str(error))
+
+
+def expand(dedupe, options, languages):
+    """Each distinct value's expansions and root forms, in the workers."""
+    progress = Progress(options.quiet, "expanding", noun="value")
+    try:
+        for number, _, forms, error in processed(dedupe.values_to_expand(), _forms, languages, options.jobs,
+                                                 features.warm_up):
             progress.advance()
             if error is not None:
-                raise InputError("comparing records %d and %d: %s" % (pair[0], pair[1], error))
-            score, verdicts, passed = result
-            if explanations is not None:
-                explanations.write(pair, score, verdicts, passed)
-            if passed:
-                yield pair
+                raise InputError("expanding a value: %s" % error)
+            dedupe.add_forms(number, forms)
     finally:
         progress.close()
-        if pairs_out is not None:
-            pairs_out.close()
 
 
-class Explanations:
-    """The lines of --pairs: the two records' input lines, the keys they
-    share, each field's verdict, the score and whether the pair was united.
-    The keys, kept only as numbers, are made again as str; pairs come a first
-    record at a time, so the last records' keys are kept for the next pair."""
-
-    KEPT = 4096
-
-    def __init__(self, store, settings, out):
-        self.store, self.settings, self.out = store, settings, out
-        self.keys = collections.OrderedDict()
-
-    def _keys(self, index):
-        if index in self.keys:
-            self.keys.move_to_end(index)
-            return self.keys[index]
-        fields, kept = self.store[index]
-        keys = self.keys[index] = (kept[0], record_keys(list(fields), list(fields.values()), kept[2],
-                                                        self.settings.passes))
-        if len(self.keys) > self.KEPT:
-            self.keys.popitem(last=False)
-        return keys
-
-    def write(self, pair, score, verdicts, passed):
-        (first, keys1), (second, keys2) = self._keys(pair[0]), self._keys(pair[1])
-        self.out.write(json.dumps({"a": first, "b": second, "keys": sorted(keys1 & keys2), "fields": verdicts,
-                                   "score": None if score is None else round(score, 4), "matched": passed},
-                                  ensure_ascii=False) + "\n")
+def _forms(item, languages):
+    return features.value_forms(item, languages)
 
 
-def write(dedupe, clusters, options, writer, run, name):
+def explain(dedupe, out, store):
+    from addrnorm.dedupe.explain import Pairs
+
+    pairs = Pairs(out, dedupe.model(), dedupe.fields, dedupe.threshold)
+    pairs.write_all(dedupe.pairs(pairs.columns), store.line)
+
+
+def _open(path):
+    """--pairs, opened before the work, so that a path that cannot be written
+    stops the run at once."""
+    if not path:
+        return None
+    try:
+        return open(path, "w", encoding="utf-8")
+    except OSError as error:
+        raise OutputError("%s: %s" % (path, error.strerror))
+
+
+def _save(save, path):
+    try:
+        save(path)
+    except OSError as error:
+        raise OutputError("%s: %s" % (path, error.strerror))
+
+
+@contextlib.contextmanager
+def phase(quiet, name):
+    """A stage that counts nothing: its name and the time it has taken, on a
+    terminal."""
+    progress = Progress(quiet, name, noun="second")
+    if progress.bar is None:
+        yield
+        return
+    done = threading.Event()
+
+    def tick():
+        while not done.wait(REDRAW):
+            progress.bar.refresh()
+
+    ticker = threading.Thread(target=tick, daemon=True)
+    ticker.start()
+    try:
+        yield
+    finally:
+        done.set()
+        ticker.join()
+        progress.bar.set_postfix_str("done", refresh=False)
+        progress.bar.close()
+        progress.bar = None
+
+
+class Store:
+    """The records of a run on disk, a JSON line each with its offset kept, to
+    be written out with their clusters, in input order or a cluster after
+    another."""
+
+    def __init__(self, folder):
+        self.file = tempfile.TemporaryFile("w+b", dir=folder)
+        self.offsets, self.lines = array.array("q"), array.array("q")
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exception):
+        self.file.close()
+
+    def append(self, number, record):
+        self.offsets.append(self.file.tell())
+        self.lines.append(number)
+        self.file.write(json.dumps(record, ensure_ascii=False).encode("utf-8") + b"\n")
+
+    def line(self, index):
+        return self.lines[index]
+
+    def records(self, order=None):
+        """(index, line, record) in input order, or in the order given."""
+        self.file.flush()
+        if order is None:
+            self.file.seek(0)
+            for index, text in enumerate(self.file):
+                yield index, self.lines[index], json.loads(text.decode("utf-8"))
+            return
+        for index in order:
+            self.file.seek(self.offsets[index])
+            yield index, self.lines[index], json.loads(self.file.readline().decode("utf-8"))
+
+
+def write(store, clusters, options, writer, run, name):
     """Writes every record (or, with --only-dupes, those in clusters of two
     or more, a cluster after another) with its cluster and its size; returns
     the number of clusters of each size."""
-    import numpy
-
-    sizes = numpy.bincount(clusters)
-    order = range(len(clusters))
+    sizes = [0] * (max(clusters, default=0) + 1)
+    for cluster in clusters:
+        sizes[cluster] += 1
+    order = None
     if options.only_dupes:
-        several = numpy.flatnonzero(sizes[clusters] > 1)
-        order = several[numpy.argsort(clusters[several], kind="stable")].tolist()
-    progress = Progress(options.quiet, "writing", len(order))
+        order = sorted((index for index, cluster in enumerate(clusters) if sizes[cluster] > 1),
+                       key=lambda index: clusters[index])
+    progress = Progress(options.quiet, "writing", len(order) if order is not None else len(clusters))
     try:
-        for index in order:
-            _, (number, record, _) = dedupe.store[index]
-            cluster = int(clusters[index])
-            run.write(writer, name, number, record, (cluster, int(sizes[cluster])))
+        for index, number, record in store.records(order):
+            cluster = clusters[index]
+            run.write(writer, name, number, record, (cluster, sizes[cluster]))
             progress.advance()
     finally:
         progress.close()
-    size, number = numpy.unique(sizes[1:], return_counts=True)
-    return dict(zip(size.tolist(), number.tolist()))
+    by_size = {}
+    for size in sizes[1:]:
+        by_size[size] = by_size.get(size, 0) + 1
+    return by_size
 
 
 def describe_clusters(by_size):

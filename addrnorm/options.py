@@ -77,12 +77,4 @@ LABELS = (
     "country_region", "country", "world_region", "phone", "website",
 )
 
-# The de-duplication's defaults, here so that the command's help shows them
-# without loading what the de-duplication itself needs (numpy, rapidfuzz).
-DEFAULT_THRESHOLD = 0.75
-DEFAULT_MAX_BLOCK = 100
-# The share of its keys that a candidate pair must share (addrnorm.candidates).
-DEFAULT_MIN_SHARE = 0.05
-
-__all__ = ["DEFAULT_MAX_BLOCK", "DEFAULT_MIN_SHARE", "DEFAULT_THRESHOLD", "EXPAND_FLAGS", "EXPAND_KEYWORDS",
-           "FLAG_DEFAULTS", "GEOHASH_PRECISION", "HASH_FLAGS", "HASH_KEYWORDS", "LABELS"]
+__all__ = ["EXPAND_FLAGS", "EXPAND_KEYWORDS", "FLAG_DEFAULTS", "GEOHASH_PRECISION", "HASH_FLAGS", "HASH_KEYWORDS", "LABELS"]

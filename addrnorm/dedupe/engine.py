@@ -1,0 +1,162 @@
+"""Where the model runs: DuckDB in this process (the default), or Spark.
+
+An engine turns the feature tables (see addrnorm.dedupe.features) into the
+model's input, one row a record, and hands results back.  Besides each
+field's value, expansions and root forms, a row holds what blocking reads:
+the near-duplicate keys that some other record shares, and each field's
+value where no more than max_block records share it (NULL elsewhere: a
+value that common brings pairs by the square of its count and tells
+little).  So each blocking rule brings at most about max_block pairs a
+record, whatever the size of the input.
+"""
+import os
+
+
+def model_input_sql(fields, max_block, records="records_in", forms="forms"):
+    """The SELECT that makes the model's input from the two feature tables
+    (Spark SQL and DuckDB both read it)."""
+    cap = int(max_block)
+    columns = ["r.unique_id"]
+    joins = []
+    for index, field in enumerate(fields):
+        alias = "v%d" % index
+        columns += ["r.{0}".format(field.written),
+                    "{0}.x AS {1}".format(alias, field.expansions),
+                    "{0}.r AS {1}".format(alias, field.roots),
+                    "CASE WHEN count(r.{0}) OVER (PARTITION BY r.{0}) BETWEEN 2 AND {1} THEN r.{0} END AS {0}__b"
+                    .format(field.written, cap)]
+        joins.append("LEFT JOIN {0} AS {1} ON {1}.id = r.{2}__id".format(forms, alias, field.name))
+    return """
+        WITH exploded AS (SELECT unique_id, explode(keys) AS key FROM {records}),
+             shared AS (SELECT key FROM exploded GROUP BY key HAVING count(*) BETWEEN 2 AND {cap}),
+             kept AS (SELECT e.unique_id, collect_list(e.key) AS keys
+                      FROM exploded AS e JOIN shared AS s ON e.key = s.key GROUP BY e.unique_id)
+        SELECT {columns}, coalesce(k.keys, CAST(array() AS ARRAY<BIGINT>)) AS keys
+        FROM {records} AS r LEFT JOIN kept AS k ON k.unique_id = r.unique_id
+        {joins}""".format(records=records, cap=cap, columns=", ".join(columns), joins="\n        ".join(joins))
+
+
+FIRST_APPEARANCE_SQL = """
+    SELECT unique_id, dense_rank() OVER (ORDER BY first) AS cluster
+    FROM (SELECT unique_id, min(unique_id) OVER (PARTITION BY cluster_id) AS first FROM {clusters}) AS c"""
+
+
+class DuckDB:
+    """DuckDB, in-process; memory_limit ("4GB") and temp_dir (where it spills
+    what does not fit in it) are DuckDB's own settings."""
+
+    name = "duckdb"
+
+    def __init__(self, memory_limit=None, temp_dir=None):
+        import duckdb
+        from splink import DuckDBAPI
+
+        self.connection = duckdb.connect()
+        if memory_limit:
+            self.run("SET memory_limit = '%s'" % memory_limit.replace("'", ""))
+        if temp_dir:
+            os.makedirs(temp_dir, exist_ok=True)
+            self.run("SET temp_directory = '%s'" % temp_dir.replace("'", "''"))
+        self.run("SET preserve_insertion_order = false")
+        self.api = DuckDBAPI(connection=self.connection)
+
+    def run(self, sql):
+        """The rows of one statement, all fetched: DuckDB takes no other
+        statement on the connection while a result is pending."""
+        return self.connection.execute(sql).fetchall()
+
+    def load(self, records, forms, fields, max_block):
+        """The model's input, registered with Splink, from the Arrow tables."""
+        self.connection.register("records_in", records)
+        self.connection.register("forms", forms)
+        sql = model_input_sql(fields, max_block).replace("explode(", "unnest(").replace(
+            "collect_list(", "list(").replace("CAST(array() AS ARRAY<BIGINT>)", "[]::BIGINT[]")
+        self.run("CREATE TABLE records AS " + sql)
+        self.connection.unregister("records_in")
+        self.connection.unregister("forms")
+        return self.api.register("records", dataset_display_name="records")
+
+    def count(self, sql):
+        return self.run(sql)[0][0]
+
+    def pair_counts(self, fields):
+        """{field name: the pairs that share its value exactly}."""
+        return {field.name: int(self.count(
+            "SELECT coalesce(sum(n * (n - 1) / 2), 0) FROM (SELECT count(*) AS n FROM records "
+            "WHERE {0} IS NOT NULL GROUP BY {0})".format(field.written))) for field in fields}
+
+    def clusters(self, clustered):
+        """The cluster number of each record, from 1 in order of first
+        appearance, as a list by record."""
+        sql = FIRST_APPEARANCE_SQL.format(clusters=clustered.physical_name)
+        return [row[0] for row in self.connection.execute(
+            "SELECT cluster FROM (%s) AS n ORDER BY unique_id" % sql).fetchall()]
+
+    def rows(self, table, columns, batch=4096):
+        """The rows of a Splink table, as tuples of the columns named, a
+        batch at a time."""
+        result = self.connection.execute("SELECT %s FROM %s" % (", ".join(columns), table.physical_name))
+        while True:
+            rows = result.fetchmany(batch)
+            if not rows:
+                return
+            for row in rows:
+                yield row
+
+    def close(self):
+        self.connection.close()
+
+
+class Spark:
+    """Spark, through the session that SparkSession.builder gives (a cluster's,
+    when spark-submit or the environment configures one; else local mode),
+    with Splink's string-similarity functions on its classpath."""
+
+    name = "spark"
+
+    def __init__(self, temp_dir=None):
+        from pyspark.sql import SparkSession
+        from splink.backends.spark import SparkAPI, similarity_jar_location
+
+        self.spark = (SparkSession.builder.appName("addrnorm dupes").config("spark.jars", similarity_jar_location())
+                      .config("spark.ui.showConsoleProgress", "false").getOrCreate())
+        if temp_dir:
+            self.spark.sparkContext.setCheckpointDir(temp_dir)
+        self.api = SparkAPI(spark_session=self.spark, break_lineage_method="persist")
+
+    def run(self, sql):
+        return self.spark.sql(sql).collect()
+
+    def count(self, sql):
+        return self.run(sql)[0][0]
+
+    def load(self, records, forms, fields, max_block):
+        self.spark.createDataFrame(records).createOrReplaceTempView("records_in")
+        self.spark.createDataFrame(forms).createOrReplaceTempView("forms")
+        table = self.spark.sql(model_input_sql(fields, max_block)).persist()
+        table.createOrReplaceTempView("records")
+        return self.api.register("records", dataset_display_name="records")
+
+    def pair_counts(self, fields):
+        return DuckDB.pair_counts(self, fields)
+
+    def clusters(self, clustered):
+        sql = FIRST_APPEARANCE_SQL.format(clusters=clustered.physical_name)
+        return [row[0] for row in self.spark.sql(
+            "SELECT cluster FROM (%s) AS n ORDER BY unique_id" % sql).toLocalIterator()]
+
+    def rows(self, table, columns):
+        for row in self.spark.sql("SELECT %s FROM %s" % (", ".join(columns), table.physical_name)).toLocalIterator():
+            yield tuple(row)
+
+    def close(self):
+        # The session may be the caller's, or serve the next run: it stays.
+        self.spark.catalog.dropTempView("records")
+
+
+def engine(name, memory_limit=None, temp_dir=None):
+    if name == "duckdb":
+        return DuckDB(memory_limit, temp_dir)
+    if name == "spark":
+        return Spark(temp_dir)
+    raise ValueError("no engine %r (the engines: duckdb, spark)" % (name,))

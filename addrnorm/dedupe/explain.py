@@ -1,0 +1,57 @@
+"""Each scored pair in words: its match probability and, for every field, the
+comparison level it fell into and that level's match weight (with the
+term-frequency adjustment, for a value more or less common than most) --
+the waterfall of the model's decision, a line of JSON per pair."""
+import json
+import math
+
+
+
+def level_labels(saved):
+    """{field: {comparison vector value: the level's label}} of a model's
+    JSON.  Splink numbers a comparison's levels from the last (0, the else
+    level) up, the null level being -1."""
+    labels = {}
+    for comparison in saved["comparisons"]:
+        levels = comparison["comparison_levels"]
+        counted = [level for level in levels if not level.get("is_null_level")]
+        of_field = {-1: "missing"}
+        for position, level in enumerate(counted):
+            of_field[len(counted) - 1 - position] = level.get("label_for_charts") or level["sql_condition"]
+        labels[comparison["output_column_name"]] = of_field
+    return labels
+
+
+class Pairs:
+    """Writes the lines of --pairs: a and b are the two records' input lines."""
+
+    def __init__(self, out, saved, fields, threshold):
+        self.out, self.threshold = out, threshold
+        self.labels = level_labels(saved)
+        self.fields = fields
+        frequency = {comparison["output_column_name"] for comparison in saved["comparisons"]
+                     if any(level.get("tf_adjustment_column") for level in comparison["comparison_levels"])}
+        self.columns = ["unique_id_l", "unique_id_r", "match_probability", "match_weight"]
+        for field in fields:
+            self.columns += ["gamma_" + field.name, "mw_" + field.name]
+            self.columns.append("mw_tf_adj_" + field.name if field.name in frequency else "0.0")
+
+    def write_all(self, rows, line_of):
+        width = 3
+        for row in rows:
+            fields = {}
+            for index, field in enumerate(self.fields):
+                gamma, level_weight, adjustment = row[4 + width * index: 4 + width * (index + 1)]
+                fields[field.column] = {"level": self.labels[field.name].get(gamma, str(gamma)),
+                                        "weight": _rounded(level_weight + (adjustment or 0.0))}
+            probability = row[2]
+            self.out.write(json.dumps({"a": line_of(row[0]), "b": line_of(row[1]),
+                                       "match_probability": _rounded(probability, 6),
+                                       "match_weight": _rounded(row[3]), "matched": probability >= self.threshold,
+                                       "fields": fields}, ensure_ascii=False) + "\n")
+
+
+def _rounded(value, digits=3):
+    if value is None or math.isinf(value) or math.isnan(value):
+        return None if value is None or math.isnan(value) else (1e308 if value > 0 else -1e308)
+    return round(value, digits)

@@ -1,0 +1,122 @@
+"""The fields of a de-duplication: each mapped column, the libpostal label it
+stands for, and what follows from the label: which address components
+libpostal expands its values in, and how two values are compared.
+
+Several columns may carry one label (a person's given name and surname both
+name the record): each is compared on its own, and for the near-duplicate
+keys their values are joined, in column order, into the label's one value.
+"""
+from addrnorm import AddressComponent
+
+# How a label's values are compared (see addrnorm.dedupe.model): names and
+# streets by their words, numbers by their characters, places by their names.
+NAME, STREET, NUMBER, PLACE = "name", "street", "number", "place"
+
+# label: (kind, the components libpostal expands it in).  ANY is added to
+# every mask, as libpostal's own duplicate classifiers do: phrases such as
+# the elisions l' and d' are filed under it.
+_C = AddressComponent
+LABEL_KINDS = {
+    "house": (NAME, _C.NAME),
+    "building": (NAME, _C.NAME),
+    "metro_station": (NAME, _C.NAME),
+    "category": (NAME, _C.CATEGORY),
+    "near": (NAME, _C.NEAR),
+    "road": (STREET, _C.STREET),
+    "house_number": (NUMBER, _C.HOUSE_NUMBER),
+    "unit": (NUMBER, _C.UNIT),
+    "level": (NUMBER, _C.LEVEL),
+    "staircase": (NUMBER, _C.STAIRCASE),
+    "entrance": (NUMBER, _C.ENTRANCE),
+    "po_box": (NUMBER, _C.PO_BOX),
+    "phone": (NUMBER, _C.NONE),
+    "website": (NUMBER, _C.NONE),
+    "postcode": (NUMBER, _C.POSTAL_CODE),
+    "suburb": (PLACE, _C.TOPONYM),
+    "city_district": (PLACE, _C.TOPONYM),
+    "city": (PLACE, _C.TOPONYM),
+    "island": (PLACE, _C.TOPONYM),
+    "state_district": (PLACE, _C.TOPONYM),
+    "state": (PLACE, _C.TOPONYM),
+    "country_region": (PLACE, _C.TOPONYM),
+    "country": (PLACE, _C.TOPONYM),
+    "world_region": (PLACE, _C.TOPONYM),
+}
+
+
+class Field:
+    """One compared column: its name in the input, its label, and the names
+    of its columns in the feature table."""
+
+    def __init__(self, column, label):
+        if label not in LABEL_KINDS:
+            raise ValueError("%r is not a label of libpostal's; they are: %s" % (label, ", ".join(LABEL_KINDS)))
+        self.column, self.label = column, label
+        self.kind, components = LABEL_KINDS[label]
+        self.components = int(components | _C.ANY)
+        # SQL names: the feature table's columns are the field's name with a
+        # suffix, so the name must be a plain identifier whatever the input
+        # column is called.
+        self.name = _identifier(column)
+
+    def __repr__(self):
+        return "Field(%r, %r)" % (self.column, self.label)
+
+    @property
+    def written(self):
+        """The value as written, trimmed and lower-cased."""
+        return self.name
+
+    @property
+    def expansions(self):
+        return self.name + "__x"
+
+    @property
+    def roots(self):
+        return self.name + "__r"
+
+
+def _identifier(column):
+    text = "".join(character if character.isalnum() else "_" for character in column.lower())
+    return ("f_" + text) if not text[:1].isalpha() else text
+
+
+def fields_of(mapping, columns):
+    """The compared fields of a run, in column order: every column whose
+    label (through the mapping; a column not mapped is its own label) is one
+    libpostal knows.  Two columns whose SQL names would clash are told apart."""
+    fields, names = [], set()
+    for column in columns:
+        label = mapping.get(column, column)
+        if label in LABEL_KINDS:
+            field = Field(column, label)
+            while field.name in names:
+                field.name += "_"
+            names.add(field.name)
+            fields.append(field)
+    return fields
+
+
+def text_of(value):
+    """A field's value as text, None when it is missing or blank."""
+    if value is None:
+        return None
+    if isinstance(value, float):
+        if value != value:  # NaN, as pandas gives a missing value
+            return None
+        if value.is_integer():
+            value = int(value)
+    text = value if isinstance(value, str) else str(value)
+    text = " ".join(text.split())
+    return text or None
+
+
+def labelled(record, fields):
+    """(labels, values) of one record for near_dupe_hashes: each label once,
+    the values of its columns joined in column order."""
+    joined = {}
+    for field in fields:
+        value = text_of(record.get(field.column))
+        if value is not None:
+            joined.setdefault(field.label, []).append(value)
+    return list(joined), [" ".join(values) for values in joined.values()]

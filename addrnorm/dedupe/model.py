@@ -1,0 +1,158 @@
+"""The de-duplication model: Fellegi and Sunter's, through Splink.
+
+Each field is compared on an ordered list of levels, from the most telling
+agreement down to none: missing, the same as written, the same to libpostal
+(their expansions share a form), the same root, similar text (numbers: one
+keystroke apart), anything else.  A pair falls into the first level that
+holds.  Every level has two probabilities: m, that a duplicate pair falls
+into it, and u, that two different records do.  Their ratio is the level's
+match weight.  Nothing of it is written by hand: u is counted on random
+pairs of the input, m and the share of duplicates are estimated by
+expectation maximisation on the pairs that blocking brings, and frequent
+values (a common surname, the main street) weigh less when they agree than
+rare ones (term frequencies).  So the model is learned afresh from each
+input, and the same defaults serve places and persons.
+"""
+import copy
+
+from addrnorm.dedupe.fields import NAME, NUMBER, PLACE, STREET
+
+# The match probability at which a pair is taken as a duplicate: the pair
+# is more likely the same than not.
+DEFAULT_THRESHOLD = 0.5
+# Records sharing one near-duplicate key beyond which the key brings no
+# pairs: such a key says little (a chain's name in a large town) and would
+# cost a number of pairs that grows with the square of the block.
+DEFAULT_MAX_BLOCK = 100
+# Random pairs that u is counted on, at most; and the seed, so that a run
+# on the same input gives the same model.
+U_PAIRS = 1e6
+SEED = 1
+# Blocked pairs that one session of expectation maximisation learns from, at
+# most (a sample of them, beyond that).
+EM_PAIRS = 1e6
+
+# The text similarity levels of each kind: Jaro-Winkler thresholds for words,
+# an edit distance for numbers.
+_SIMILAR = {NAME: (0.92, 0.8), STREET: (0.92, 0.8), PLACE: (0.9,), NUMBER: ()}
+# Kinds whose agreement weighs by the value's frequency.
+_FREQUENCY = {NAME, STREET, PLACE}
+
+
+def comparison(field, libpostal=True):
+    """The comparison of one field, as Splink's levels; without libpostal's
+    levels, for measuring what they add."""
+    import splink.comparison_level_library as cll
+    import splink.comparison_library as cl
+
+    levels = [
+        cll.NullLevel(field.written),
+        cll.ExactMatchLevel(field.written, term_frequency_adjustments=field.kind in _FREQUENCY)
+        .configure(label_for_charts="same as written"),
+    ]
+    if libpostal:
+        levels += [cll.ArrayIntersectLevel(field.expansions, 1).configure(label_for_charts="libpostal: same"),
+                   cll.ArrayIntersectLevel(field.roots, 1).configure(label_for_charts="libpostal: same root")]
+    for threshold in _SIMILAR[field.kind]:
+        levels.append(cll.JaroWinklerLevel(field.written, threshold)
+                      .configure(label_for_charts="similar text (Jaro-Winkler %g)" % threshold))
+    if field.kind == NUMBER:
+        levels.append(cll.DamerauLevenshteinLevel(field.written, 1).configure(label_for_charts="one keystroke apart"))
+    levels.append(cll.ElseLevel().configure(label_for_charts="different"))
+    return cl.CustomComparison(levels, output_column_name=field.name,
+                               comparison_description="%s (%s, %s)" % (field.column, field.label, field.kind))
+
+
+def blocking_rules(fields, libpostal=True):
+    """The pairs that are compared: those that share a near-duplicate key
+    (libpostal's: a sound of the name, an expansion of the street, the
+    house number, the postcode or town), and those that share any one
+    field's value exactly, which finds duplicates whose place was written
+    quite differently.  Values and keys that too many records share bring
+    no pairs (see addrnorm.dedupe.engine)."""
+    from splink import block_on
+
+    keys = [block_on("keys", arrays_to_explode=["keys"])] if libpostal else []
+    return keys + [block_on(field.written + "__b") for field in fields]
+
+
+def settings(fields, explain=False, libpostal=True):
+    """A model to train: the comparisons of the fields and the blocking rules.
+    explain keeps, for each pair scored, the values compared and each
+    level's weights, which --pairs and the report show."""
+    from splink import SettingsCreator
+
+    return SettingsCreator(link_type="dedupe_only", comparisons=[comparison(field, libpostal) for field in fields],
+                           blocking_rules_to_generate_predictions=blocking_rules(fields, libpostal),
+                           retain_intermediate_calculation_columns=explain, retain_matching_columns=explain)
+
+
+def saved_settings(saved, fields, explain=False):
+    """A saved model (its JSON as a dict, or the path of its file) to apply
+    to records of these fields; ValueError if it compares other fields."""
+    import json
+
+    if not isinstance(saved, dict):
+        with open(saved, encoding="utf-8") as file:
+            try:
+                saved = json.load(file)
+            except ValueError as error:
+                raise ValueError("%s is not a saved model: %s" % (saved, error))
+    try:
+        compared = [comparison["output_column_name"] for comparison in saved["comparisons"]]
+    except (KeyError, TypeError):
+        raise ValueError("not a saved model: no comparisons")
+    given = [field.name for field in fields]
+    if compared != given:
+        raise ValueError("the model compares the fields %s, the records give %s: map the same columns to the "
+                         "same labels as when it was trained" % (", ".join(compared), ", ".join(given) or "none"))
+    return dict(saved, retain_intermediate_calculation_columns=explain, retain_matching_columns=explain)
+
+
+def training_fields(fields, pair_counts, records, max_block):
+    """The fields that expectation maximisation blocks on, one at a time:
+    those whose exact values bring no more pairs than blocking does at
+    most (max_block a record).  A field that few values fill (a state, a
+    country) would bring pairs by the square of the input and, with
+    duplicates a tiny share of them, little to learn from."""
+    bound = max_block * records / 2
+    return [field for field in fields if 0 < pair_counts[field.name] <= bound]
+
+
+def train(linker, fields, pair_counts, records, max_block):
+    """Estimates every parameter from the input: u on random pairs; m, by
+    expectation maximisation, on the pairs that agree on one field, each
+    field in turn (a field's own m is learned where the pairs were chosen
+    by the others); and the prior that two random records are duplicates,
+    from the share of duplicates each of those sessions found, reversed
+    for the field it blocked on.  Returns the number of sessions that
+    learned something: on a handful of records a session may have no pair,
+    or pairs too alike to tell two kinds apart, and is left out; with none,
+    m keeps Splink's starting values."""
+    from splink import block_on
+    from splink.internals.exceptions import EMTrainingException
+
+    linker.training.estimate_u_using_random_sampling(max_pairs=min(U_PAIRS, pair_count(records)), seed=SEED)
+    chosen = training_fields(fields, pair_counts, records, max_block)
+    if len(chosen) < 2:
+        # Every field needs a session that does not block on it.
+        chosen = sorted((field for field in fields if pair_counts[field.name]),
+                        key=lambda field: pair_counts[field.name])[:2]
+    learned = 0
+    for index, field in enumerate(chosen):
+        # A session that fails has already changed the linker's settings:
+        # they are put back as they were before it.
+        settings, sessions = copy.deepcopy(linker._settings_obj), list(linker._em_training_sessions)
+        try:
+            linker.training.estimate_parameters_using_expectation_maximisation(
+                block_on(field.written), max_pairs=EM_PAIRS,
+                populate_probability_two_random_records_match_from_trained_values=index == len(chosen) - 1)
+        except (EMTrainingException, ValueError):
+            linker._settings_obj, linker._em_training_sessions = settings, sessions
+            continue
+        learned += 1
+    return learned
+
+
+def pair_count(records):
+    return records * (records - 1) // 2
