@@ -79,7 +79,8 @@ def blocking_rules(fields, libpostal=True):
 def settings(fields, explain=False, libpostal=True):
     """A model to train: the comparisons of the fields and the blocking rules.
     explain keeps, for each pair scored, the values compared and each
-    level's weights, which --pairs and the report show."""
+    level's weights, which --pairs and the report show; libpostal=False
+    leaves libpostal's levels and keys out (to measure what they add)."""
     from splink import SettingsCreator
 
     return SettingsCreator(link_type="dedupe_only", comparisons=[comparison(field, libpostal) for field in fields],
