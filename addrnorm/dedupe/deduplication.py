@@ -41,8 +41,6 @@ class Deduplication:
             raise ValueError("the threshold is a match probability between 0 and 1, not %r" % (threshold,))
         if max_block < 2:
             raise ValueError("the largest block must hold at least 2 records, not %r" % (max_block,))
-        if not fields:
-            raise ValueError("no field to compare: records need fields with libpostal's labels")
         self.fields, self.threshold, self.max_block = fields, threshold, max_block
         self.engine_options = (engine, memory_limit, temp_dir)
         self.trained, self.explain, self.libpostal = trained, explain, libpostal
@@ -79,8 +77,8 @@ class Deduplication:
                 return list(range(1, self.records.count + 1))
             filled = [field for field in self.fields if self.records.filled[field.name]]
             if not filled:
-                raise ValueError("no record has a value in any field compared (%s)" % ", ".join(
-                    field.column for field in self.fields))
+                raise ValueError("no record has a value in a field with one of libpostal's labels (%s)" % (
+                    ", ".join(field.column for field in self.fields) or "none"))
             self.fields = filled
             with self.phase("blocking"):
                 self.engine = make_engine(*self.engine_options)
