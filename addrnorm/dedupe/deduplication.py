@@ -90,8 +90,8 @@ class Deduplication:
                 with self.phase("training"):
                     self.linker = Linker(table, model.settings(self.fields, self.explain, self.libpostal), log_level=None)
                     count = self.engine.count("SELECT count(*) FROM records")
-                    self.learned = model.train(self.linker, self.fields, self.engine.pair_counts(self.fields),
-                                               count, self.max_block)
+                    self.learned = model.train(self.linker, self.fields, self.engine.pair_counts, count,
+                                               self.max_block)
             with self.phase("scoring"):
                 # Every pair blocking brings is scored and kept, so that the
                 # pairs compared are counted, and explained when asked.

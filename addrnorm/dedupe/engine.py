@@ -36,6 +36,14 @@ def model_input_sql(fields, max_block, records="records_in", forms="forms"):
         {joins}""".format(records=records, cap=cap, columns=", ".join(columns), joins="\n        ".join(joins))
 
 
+def pair_count_sql(group):
+    names = [field.written for field in group]
+    columns = ", ".join(names)
+    present = " AND ".join("%s IS NOT NULL" % name for name in names)
+    return ("SELECT coalesce(sum(n * (n - 1) / 2), 0) FROM (SELECT count(*) AS n FROM records WHERE %s GROUP BY %s) "
+            "AS g" % (present, columns))
+
+
 FIRST_APPEARANCE_SQL = """
     SELECT unique_id, dense_rank() OVER (ORDER BY first) AS cluster
     FROM (SELECT unique_id, min(unique_id) OVER (PARTITION BY cluster_id) AS first FROM {clusters}) AS c"""
@@ -79,11 +87,9 @@ class DuckDB:
     def count(self, sql):
         return self.run(sql)[0][0]
 
-    def pair_counts(self, fields):
-        """{field name: the pairs that share its value exactly}."""
-        return {field.name: int(self.count(
-            "SELECT coalesce(sum(n * (n - 1) / 2), 0) FROM (SELECT count(*) AS n FROM records "
-            "WHERE {0} IS NOT NULL GROUP BY {0})".format(field.written))) for field in fields}
+    def pair_counts(self, groups):
+        """The pairs that agree exactly on every field of each group."""
+        return [int(self.count(pair_count_sql(group))) for group in groups]
 
     def clusters(self, clustered):
         """The cluster number of each record, from 1 in order of first
@@ -119,7 +125,7 @@ class Spark:
         from splink.backends.spark import SparkAPI, similarity_jar_location
 
         self.spark = (SparkSession.builder.appName("addrnorm dupes").config("spark.jars", similarity_jar_location())
-                      .config("spark.ui.showConsoleProgress", "false").getOrCreate())
+                      .config("spark.ui.showConsoleProgress", "false").config("spark.sql.shuffle.partitions", "4").config("spark.default.parallelism", "4").getOrCreate())
         if temp_dir:
             self.spark.sparkContext.setCheckpointDir(temp_dir)
         self.api = SparkAPI(spark_session=self.spark, break_lineage_method="persist")
@@ -137,8 +143,8 @@ class Spark:
         table.createOrReplaceTempView("records")
         return self.api.register("records", dataset_display_name="records")
 
-    def pair_counts(self, fields):
-        return DuckDB.pair_counts(self, fields)
+    def pair_counts(self, groups):
+        return [int(self.count(pair_count_sql(group))) for group in groups]
 
     def clusters(self, clustered):
         sql = FIRST_APPEARANCE_SQL.format(clusters=clustered.physical_name)
