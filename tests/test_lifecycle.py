@@ -1,7 +1,7 @@
 """Import, clear and re-import, each in a fresh interpreter."""
 import pytest
 
-LIBRARY_MODULES = ["_expand", "_kinhash", "_duplicate"]
+LIBRARY_MODULES = ["_expand", "_kinhash", "_duplicate", "_text"]
 
 
 @pytest.mark.parametrize("name", LIBRARY_MODULES)
@@ -33,7 +33,8 @@ def test_an_import_after_a_failed_one_sets_the_library_up(python, name):
 
 @pytest.mark.parametrize("first, second", [
     ("_expand", "_expand"), ("_kinhash", "_kinhash"), ("_expand", "_kinhash"), ("_kinhash", "_expand"),
-    ("_duplicate", "_duplicate"), ("_duplicate", "_expand"), ("_kinhash", "_duplicate")])
+    ("_duplicate", "_duplicate"), ("_duplicate", "_expand"), ("_kinhash", "_duplicate"), ("_text", "_expand"),
+    ("_kinhash", "_text")])
 def test_the_library_stays_up_while_any_instance_lives(python, first, second):
     result = python(program="stays_up.py", args=[first, second])
     up_after_first, up_after_last, counters = result
@@ -116,6 +117,7 @@ def test_exit_with_every_module_live_is_clean(python, monkeypatch):
     ("_wordclass", "_expand", "_kinhash"), ("_wordclass", "_kinhash", "_expand"),
     ("_duplicate", "_expand", "_kinhash"), ("_kinhash", "_duplicate", "_expand"), ("_expand", "_kinhash", "_duplicate"),
     ("_duplicate", "_wordclass", "_kinhash", "_expand"), ("_wordclass", "_expand", "_duplicate", "_kinhash"),
+    ("_text", "_wordclass", "_kinhash"), ("_expand", "_text", "_duplicate"),
 ])
 def test_every_import_order_clear_and_reimport(python, order):
     result = python(program="import_orders.py", args=order)
