@@ -100,10 +100,10 @@ def tokenize(text, whitespace=False, offsets=False):
     Returns ``None`` when libpostal gives no result (it gives one for any
     text, short of memory).
 
-    >>> tokenize("Champs-Élysées 8")
-    [('Champs', <TokenType.WORD: 1>), ('-', <TokenType.HYPHEN: 113>), ('Élysées', <TokenType.WORD: 1>), ('8', <TokenType.NUMERIC: 50>)]
-    >>> tokenize("東京都港区", offsets=True)
-    [(0, 1, <TokenType.IDEOGRAPHIC_CHAR: 3>), (1, 2, <TokenType.IDEOGRAPHIC_CHAR: 3>), (2, 3, <TokenType.IDEOGRAPHIC_CHAR: 3>), (3, 4, <TokenType.IDEOGRAPHIC_CHAR: 3>), (4, 5, <TokenType.IDEOGRAPHIC_CHAR: 3>)]
+    >>> tokenize("Hauptstraße 5, Berlin")
+    [('Hauptstraße', <TokenType.WORD: 1>), ('5', <TokenType.NUMERIC: 50>), (',', <TokenType.COMMA: 103>), ('Berlin', <TokenType.WORD: 1>)]
+    >>> tokenize("東京都6-10-1", offsets=True)
+    [(0, 1, <TokenType.IDEOGRAPHIC_CHAR: 3>), (1, 2, <TokenType.IDEOGRAPHIC_CHAR: 3>), (2, 3, <TokenType.IDEOGRAPHIC_CHAR: 3>), (3, 9, <TokenType.NUMERIC: 50>)]
     """
     function = (_text or _bind_text()).tokenize
     try:
@@ -125,10 +125,22 @@ def normalize_string(text, options=_DEFAULT, languages=None):
     ``options`` is a ``StringOption`` mask; left at ``<libpostal's
     default>`` it is ``StringOption.DEFAULT`` (Latin-ASCII, composed,
     accents stripped, lower case, hyphens replaced, trimmed).
-    ``languages`` is a list of ISO 639-1 codes that steer transliteration.
+    ``languages`` is a list of ISO 639-1 codes, which ``REPLACE_NUMEX``
+    needs to find numbers written as words.
+
+    Returns ``None`` when libpostal gives no string, which it does when no
+    step after its Latin-ASCII transliteration applies: ``TRIM``,
+    ``LOWERCASE``, ``DECOMPOSE``, ``COMPOSE`` and ``STRIP_ACCENTS`` always
+    apply, ``REPLACE_HYPHENS`` to a text with a hyphen, ``REPLACE_NUMEX`` to
+    one with a number in words; ``LATIN_ASCII`` alone and ``TRANSLITERATE``
+    (which only expansion uses) give none.  Add ``COMPOSE`` to be sure of a
+    string.
 
     >>> normalize_string("Rue de l'Église-Saint-Étienne")
     "rue de l'eglise saint etienne"
+    >>> normalize_string("thirty west twenty-sixth street", StringOption.REPLACE_NUMEX | StringOption.COMPOSE,
+    ...                  languages=["en"])
+    '30 west 26th street'
     """
     if languages is not None:
         check_languages(languages)
@@ -149,10 +161,11 @@ def normalized_tokens(text, string_options=_DEFAULT, token_options=_DEFAULT, whi
     ``TokenOption`` mask; left at ``<libpostal's default>`` they are
     libpostal's defaults (``StringOption.DEFAULT``, ``TokenOption.DEFAULT``).
     ``whitespace=True`` keeps the whitespace tokens.  ``languages`` as for
-    ``normalize_string``.
+    ``normalize_string``.  Returns ``None`` when libpostal gives no
+    normalized string (see ``normalize_string``).
 
     >>> normalized_tokens("St. John's Rd.")
-    [('st', <TokenType.ABBREVIATION: 2>), ('john', <TokenType.WORD: 1>), ('rd', <TokenType.ABBREVIATION: 2>)]
+    [('st', <TokenType.ABBREVIATION: 2>), ('johns', <TokenType.WORD: 1>), ('rd', <TokenType.ABBREVIATION: 2>)]
     """
     if languages is not None:
         check_languages(languages)
@@ -177,8 +190,12 @@ def classify_language(text):
     ``(code, probability)``, most probable first: the codes it would use for
     ``expand_address`` when given no ``languages``.
 
-    >>> classify_language("Hauptstraße 5, 10115 Berlin")[0][0]
-    'de'
+    Returns ``None`` when the text gives the classifier nothing to go by
+    (an empty text, digits only); libpostal then logs "Language
+    classification returned NULL" on standard error.
+
+    >>> [(code, round(p, 4)) for code, p in classify_language("улица Ленина, 10, Москва")]
+    [('ru', 0.9996)]
     """
     try:
         return (_text or _bind_text()).classify_language(text)
@@ -204,8 +221,8 @@ def near_dupe_name_hashes(name, languages=None, address_components=_DEFAULT, lat
     normalized as an address is.  Returns ``None`` when libpostal gives no
     keys.
 
-    >>> near_dupe_name_hashes("Whole Foods Market", languages=["en"])[:3]
-    ['whol', 'fot', 'mrkt']
+    >>> near_dupe_name_hashes("Whole Foods Market", languages=["en"])
+    ['AL', 'whol', 'hole', 'FTS', 'food', 'oods', 'ALFT', 'LFTS', 'FM']
     """
     if languages is not None:
         check_languages(languages)
