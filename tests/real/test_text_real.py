@@ -149,3 +149,12 @@ def test_name_keys_are_the_name_part_of_the_record_keys():
 ])
 def test_place_languages_of_records(labels, values, expected):
     assert addrnorm.place_languages(labels, values) == expected
+
+
+def test_the_documented_examples_are_libpostals_output():
+    import doctest
+
+    import addrnorm.text
+
+    failures, tried = doctest.testmod(addrnorm.text)
+    assert tried >= 8 and failures == 0
