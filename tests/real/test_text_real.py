@@ -158,3 +158,27 @@ def test_the_documented_examples_are_libpostals_output():
 
     failures, tried = doctest.testmod(addrnorm.text)
     assert tried >= 8 and failures == 0
+
+
+def test_the_commands_agree_with_the_functions():
+    import json
+    import subprocess
+    import sys
+
+    import support
+
+    texts = [text for _, text, _ in ADDRESSES] + ["", "Rue de la Paix 12, 75002 Paris"]
+    stdin = "\n".join(texts) + "\n"
+    guessed = subprocess.run([sys.executable, "-m", "addrnorm", "language", "--format", "jsonl", "--top", "1"],
+                             input=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True,
+                             env=support.child_env(), timeout=300)
+    assert guessed.returncode == 0, guessed.stderr
+    assert [json.loads(line)["languages"] for line in guessed.stdout.splitlines()] == [
+        [list(pair) for pair in (addrnorm.classify_language(text) or [])[:1]] for text in texts]
+    listed = subprocess.run([sys.executable, "-m", "addrnorm", "tokens", "--format", "jsonl"], input=stdin,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True,
+                            env=support.child_env(), timeout=300)
+    assert listed.returncode == 0, listed.stderr
+    assert [[tuple(token) for token in json.loads(line)["tokens"]] for line in listed.stdout.splitlines()] == [
+        [(text[start:end], kind.name, start, end) for start, end, kind in addrnorm.tokenize(text, offsets=True)]
+        for text in texts]
