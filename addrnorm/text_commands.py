@@ -114,8 +114,10 @@ def command_language(options, out):
     for number, address, guesses in run.results(records, name, progress, guess_one, options.top, warm_up, blank=""):
         writer.write(number, address, guesses)
         unknown += bool(address.strip()) and not guesses
-    run.summary(count(run.records, "address", "addresses"),
-                count(unknown, "address without a guess", "addresses without a guess"))
+    counts = [count(run.records, "address", "addresses")]
+    if unknown:
+        counts.append(count(unknown, "address without a guess", "addresses without a guess"))
+    run.summary(*counts)
     return run
 
 
