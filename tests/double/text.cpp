@@ -149,7 +149,13 @@ libpostal_normalized_token_t *normalized(const char *function, char *input, uint
         strings = s.strings;
         tokens.resize(strings.size(), libpostal_token_t{0, 0, 1});
     } else {
-        for (const libpostal_token_t &token : tokens) strings.emplace_back(input + token.offset, token.len);
+        // A chosen token may lie outside the text: its string is what of it
+        // lies inside.
+        const size_t length = strlen(input);
+        for (const libpostal_token_t &token : tokens) {
+            const size_t start = token.offset < length ? token.offset : length;
+            strings.emplace_back(input + start, token.len < length - start ? token.len : length - start);
+        }
     }
     auto *result = static_cast<libpostal_normalized_token_t *>(calloc(strings.size() + 1, sizeof(libpostal_normalized_token_t)));
     for (size_t i = 0; i < strings.size(); i++) result[i] = {strdup(strings[i].c_str()), tokens[i]};
