@@ -96,8 +96,9 @@ MASKS = [0, 1, 2, 8, 0x40, 0x80, 0x100, 0x200, 0x3FF, 0xF5, 0x3D, 0x3C1, 2 ** 64
 
 
 def text_known_crash(args, kwargs):
-    """libpostal's known crash, where any of these functions transliterates:
-    text with a surrogate reference or U+000F beside text that is not ASCII."""
+    """libpostal's known crash, for the name keys, which expand the name as
+    expand_address does: text with a surrogate reference or U+000F beside
+    text that is not ASCII (the other text functions run on it unharmed)."""
     texts = list(texts_of(list(args) + list(kwargs.values())))
     beyond_ascii = any(not text.isascii() for text in texts)
     return beyond_ascii and any("\x0f" in text or SURROGATE_REFERENCE.search(text) for text in texts)
