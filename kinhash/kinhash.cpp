@@ -97,6 +97,37 @@ bool wrap_longitude(double *longitude) {
     return true;
 }
 
+// A record's two sequences, checked before any element is looked at: both
+// sequences, of equal length.  False with TypeError set otherwise.
+bool check_record(PyObject *labels, PyObject *values) {
+    if (!PySequence_Check(labels) || !PySequence_Check(values)) {
+        PyErr_SetString(PyExc_TypeError, "Input labels and values must be sequences");
+        return false;
+    }
+    Py_ssize_t label_count = PySequence_Size(labels);
+    if (label_count < 0) return false;
+    Py_ssize_t value_count = PySequence_Size(values);
+    if (value_count < 0) return false;
+    if (label_count != value_count) {
+        PyErr_SetString(PyExc_TypeError, "Input labels and values arrays must be of equal length");
+        return false;
+    }
+    return true;
+}
+
+// The record's labels, then its values, into owned arrays.  The library is
+// told one count for both; a sequence whose length changed since it was
+// measured must not make them differ.
+bool record_to_arrays(PyObject *labels, PyObject *values, Utf8Array &label_array, Utf8Array &value_array) {
+    if (!sequence_to_utf8_array(labels, -1, label_array)) return false;
+    if (!sequence_to_utf8_array(values, -1, value_array)) return false;
+    if (label_array.count() != value_array.count()) {
+        PyErr_SetString(PyExc_TypeError, "Input labels and values arrays must be of equal length");
+        return false;
+    }
+    return true;
+}
+
 PyObject *near_dupe_hashes(PyObject *, PyObject *args, PyObject *kwargs) {
     libpostal_near_dupe_hash_options_t options = libpostal_get_near_dupe_hash_default_options();
 
@@ -115,18 +146,7 @@ PyObject *near_dupe_hashes(PyObject *, PyObject *args, PyObject *kwargs) {
                                      &flags[9]))
         return nullptr;
 
-    if (!PySequence_Check(labels) || !PySequence_Check(values)) {
-        PyErr_SetString(PyExc_TypeError, "Input labels and values must be sequences");
-        return nullptr;
-    }
-    Py_ssize_t label_count = PySequence_Size(labels);
-    if (label_count < 0) return nullptr;
-    Py_ssize_t value_count = PySequence_Size(values);
-    if (value_count < 0) return nullptr;
-    if (label_count != value_count) {
-        PyErr_SetString(PyExc_TypeError, "Input labels and values arrays must be of equal length");
-        return nullptr;
-    }
+    if (!check_record(labels, values)) return nullptr;
 
     store_flags(options, hash_flags, flags);
     options.latitude = latitude;
@@ -136,15 +156,8 @@ PyObject *near_dupe_hashes(PyObject *, PyObject *args, PyObject *kwargs) {
     Utf8Array codes;
     if (PySequence_Check(languages) && !sequence_to_utf8_array(languages, 4, codes)) return nullptr;
     Utf8Array label_array;
-    if (!sequence_to_utf8_array(labels, -1, label_array)) return nullptr;
     Utf8Array value_array;
-    if (!sequence_to_utf8_array(values, -1, value_array)) return nullptr;
-    // The library is told one count for both arrays; a sequence whose length
-    // changed since it was measured must not make them differ.
-    if (label_array.count() != value_array.count()) {
-        PyErr_SetString(PyExc_TypeError, "Input labels and values arrays must be of equal length");
-        return nullptr;
-    }
+    if (!record_to_arrays(labels, values, label_array, value_array)) return nullptr;
     // A record with no fields has nothing to hash: the library yields no
     // result for it, so the answer is the same without asking it.
     if (label_array.count() == 0) Py_RETURN_NONE;
@@ -238,26 +251,10 @@ PyObject *place_languages(PyObject *, PyObject *args, PyObject *kwargs) {
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:place_languages", const_cast<char **>(place_keywords), &labels,
                                      &values))
         return nullptr;
-    if (!PySequence_Check(labels) || !PySequence_Check(values)) {
-        PyErr_SetString(PyExc_TypeError, "Input labels and values must be sequences");
-        return nullptr;
-    }
-    Py_ssize_t label_count = PySequence_Size(labels);
-    if (label_count < 0) return nullptr;
-    Py_ssize_t value_count = PySequence_Size(values);
-    if (value_count < 0) return nullptr;
-    if (label_count != value_count) {
-        PyErr_SetString(PyExc_TypeError, "Input labels and values arrays must be of equal length");
-        return nullptr;
-    }
+    if (!check_record(labels, values)) return nullptr;
     Utf8Array label_array;
-    if (!sequence_to_utf8_array(labels, -1, label_array)) return nullptr;
     Utf8Array value_array;
-    if (!sequence_to_utf8_array(values, -1, value_array)) return nullptr;
-    if (label_array.count() != value_array.count()) {
-        PyErr_SetString(PyExc_TypeError, "Input labels and values arrays must be of equal length");
-        return nullptr;
-    }
+    if (!record_to_arrays(labels, values, label_array, value_array)) return nullptr;
     if (label_array.count() == 0) Py_RETURN_NONE;
 
     size_t code_count = 0;
