@@ -224,7 +224,7 @@ def test_text_must_be_a_str(text_double, call, value, message):
     (lambda: _text.normalized_tokens("x", token_options=None), ("None",)),
     (lambda: _text.classify_language("x", "y"), ("classify_language()", "at most 1 argument")),
     (lambda: _kinhash.near_dupe_name_hashes("x", lowercase=1.0), ("integer", "float")),
-    (lambda: _kinhash.near_dupe_name_hashes("x", root=1), ("near_dupe_name_hashes()", "'root'")),
+    (lambda: _kinhash.near_dupe_name_hashes("x", root=1), ("'root'", "keyword argument")),
     (lambda: _kinhash.place_languages(["road"]), ("'values'",)),
 ], ids=range(10))
 def test_argument_errors_come_from_the_parser(text_double, call, fragments):
