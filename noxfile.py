@@ -282,6 +282,9 @@ def real(session):
     with session.chdir(build):
         session.run("python", os.path.join(ROOT, "bench", "run.py"), "--real", "--quick",
                     env={"PYTHONPATH": build, "LIBPOSTAL_DATA_DIR": data})
+        # The text functions' instructions against a C++ loop (about 15 s).
+        session.run("python", os.path.join(ROOT, "bench", "text.py"), "--quick",
+                    env={"PYTHONPATH": build, "LIBPOSTAL_DATA_DIR": data})
         # The de-duplication on 3,000 synthetic places and persons: today's
         # single pass against the passes and the check, failing below the F1
         # that the defaults must reach (0.972 places, 0.978 persons here;
@@ -314,7 +317,7 @@ def fuzz(session):
                 env=env)
 
 
-SOURCES = ["core", "duplicate", "expand", "kinhash", "wordclass"]
+SOURCES = ["core", "duplicate", "expand", "kinhash", "text", "wordclass"]
 
 
 @nox.session(python=False, tags=LIBRARY_LANE)

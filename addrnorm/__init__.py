@@ -58,7 +58,7 @@ class _DataDirectoryChoice:
 
     @staticmethod
     def find_spec(name, path=None, target=None):
-        if name in ("addrnorm._expand", "addrnorm._kinhash", "addrnorm._duplicate"):
+        if name in ("addrnorm._expand", "addrnorm._kinhash", "addrnorm._duplicate", "addrnorm._text"):
             from addrnorm import datadir
 
             datadir.prepare()
@@ -241,3 +241,11 @@ from .dedupe import find_duplicates  # noqa: E402
 from .classifiers import (DuplicateStatus, is_floor_duplicate, is_house_number_duplicate,  # noqa: E402
                           is_name_duplicate, is_name_duplicate_fuzzy, is_po_box_duplicate, is_postal_code_duplicate,
                           is_street_duplicate, is_street_duplicate_fuzzy, is_toponym_duplicate, is_unit_duplicate)
+
+# libpostal's tokenizer, normalization, language classifier, name keys and
+# place languages.
+from .text import (StringOption, TokenOption, classify_language, near_dupe_name_hashes,  # noqa: E402
+                   normalize_string, normalized_tokens, place_languages, tokenize)
+
+__all__ += ["StringOption", "TokenOption", "classify_language", "near_dupe_name_hashes", "normalize_string",
+            "normalized_tokens", "place_languages", "tokenize"]

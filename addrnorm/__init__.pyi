@@ -1,6 +1,6 @@
 import enum
 from types import ModuleType
-from typing import Any, Iterable, Mapping, Sequence
+from typing import Any, Iterable, Literal, Mapping, Sequence, overload
 
 __version__: str
 __all__ = [
@@ -193,3 +193,83 @@ class TokenType(enum.IntEnum):
     WHITESPACE = 300
     NEWLINE = 301
     INVALID_CHAR = 500
+
+# libpostal's tokenizer, normalization, language classifier, name keys and
+# place languages (addrnorm.text).
+class StringOption(enum.IntFlag):
+    LATIN_ASCII = 1
+    TRANSLITERATE = 2
+    STRIP_ACCENTS = 4
+    DECOMPOSE = 8
+    LOWERCASE = 16
+    TRIM = 32
+    REPLACE_HYPHENS = 64
+    COMPOSE = 128
+    SIMPLE_LATIN_ASCII = 256
+    REPLACE_NUMEX = 512
+    DEFAULT = 245
+
+class TokenOption(enum.IntFlag):
+    REPLACE_HYPHENS = 1
+    DELETE_HYPHENS = 2
+    DELETE_FINAL_PERIOD = 4
+    DELETE_ACRONYM_PERIODS = 8
+    DROP_ENGLISH_POSSESSIVES = 16
+    DELETE_OTHER_APOSTROPHE = 32
+    SPLIT_ALPHA_FROM_NUMERIC = 64
+    REPLACE_DIGITS = 128
+    REPLACE_NUMERIC_TOKEN_LETTERS = 256
+    REPLACE_NUMERIC_HYPHENS = 512
+    DEFAULT = 61
+
+@overload
+def tokenize(
+    text: str, whitespace: bool = False, offsets: Literal[False] = False
+) -> list[tuple[str, TokenType]] | None: ...
+@overload
+def tokenize(text: str, whitespace: bool, offsets: Literal[True]) -> list[tuple[int, int, TokenType]] | None: ...
+@overload
+def tokenize(text: str, *, offsets: Literal[True]) -> list[tuple[int, int, TokenType]] | None: ...
+def normalize_string(text: str, options: int = ..., languages: Sequence[str] | None = None) -> str | None: ...
+def normalized_tokens(
+    text: str,
+    string_options: int = ...,
+    token_options: int = ...,
+    whitespace: bool = False,
+    languages: Sequence[str] | None = None,
+) -> list[tuple[str, TokenType]] | None: ...
+def classify_language(text: str) -> list[tuple[str, float]] | None: ...
+def near_dupe_name_hashes(
+    name: str,
+    languages: Sequence[str] | None = None,
+    address_components: int = ...,
+    latin_ascii: int = ...,
+    transliterate: int = ...,
+    strip_accents: int = ...,
+    decompose: int = ...,
+    lowercase: int = ...,
+    trim_string: int = ...,
+    replace_word_hyphens: int = ...,
+    delete_word_hyphens: int = ...,
+    replace_numeric_hyphens: int = ...,
+    delete_numeric_hyphens: int = ...,
+    split_alpha_from_numeric: int = ...,
+    delete_final_periods: int = ...,
+    delete_acronym_periods: int = ...,
+    drop_english_possessives: int = ...,
+    delete_apostrophes: int = ...,
+    expand_numex: int = ...,
+    roman_numerals: int = ...,
+) -> list[str] | None: ...
+def place_languages(labels: Sequence[str], values: Sequence[str]) -> list[str] | None: ...
+
+__all__ += [
+    "StringOption",
+    "TokenOption",
+    "classify_language",
+    "near_dupe_name_hashes",
+    "normalize_string",
+    "normalized_tokens",
+    "place_languages",
+    "tokenize",
+]

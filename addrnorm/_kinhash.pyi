@@ -22,3 +22,28 @@ def near_dupe_hashes(
     name_only_keys: int = ...,
     address_only_keys: int = ...,
 ) -> list[str] | None: ...
+
+# Options as expand_address's, with libpostal's defaults fetched on every call.
+def near_dupe_name_hashes(
+    name: str,
+    languages: Sequence[str] | None = None,
+    address_components: int = ...,
+    latin_ascii: int = ...,
+    transliterate: int = ...,
+    strip_accents: int = ...,
+    decompose: int = ...,
+    lowercase: int = ...,
+    trim_string: int = ...,
+    replace_word_hyphens: int = ...,
+    delete_word_hyphens: int = ...,
+    replace_numeric_hyphens: int = ...,
+    delete_numeric_hyphens: int = ...,
+    split_alpha_from_numeric: int = ...,
+    delete_final_periods: int = ...,
+    delete_acronym_periods: int = ...,
+    drop_english_possessives: int = ...,
+    delete_apostrophes: int = ...,
+    expand_numex: int = ...,
+    roman_numerals: int = ...,
+) -> list[str] | None: ...
+def place_languages(labels: Sequence[str], values: Sequence[str]) -> list[str] | None: ...

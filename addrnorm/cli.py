@@ -1,6 +1,7 @@
 """The addrnorm command: expand addresses, hash place records and group
-candidate duplicates, from files or standard input, in input order; fetch
-libpostal's data (addrnorm data).
+candidate duplicates, from files or standard input, in input order; guess
+addresses' languages and list their tokens; fetch libpostal's data
+(addrnorm data).
 
 Exit status: 0 all records done, 1 some records skipped (--skip-bad),
 2 a usage or input error, 3 an output error (a full disk, no permission),
@@ -14,7 +15,7 @@ import signal
 import sys
 
 import addrnorm
-from addrnorm import data
+from addrnorm import data, text_commands
 from addrnorm.commands import command_expand, command_hash
 from addrnorm.library_messages import LibraryMessages
 from addrnorm.dedupe.model import DEFAULT_MAX_BLOCK, DEFAULT_THRESHOLD
@@ -201,6 +202,7 @@ def build_parser():
     add_dedupe_options(dupes)
     dupes.set_defaults(run=command_dupes)
 
+    text_commands.add_commands(commands, add_common)
     data.add_command(commands)
     return parser
 

@@ -20,6 +20,7 @@
 #include "../core/flags.hpp"
 #include "../core/library.hpp"
 #include "../core/lifecycle.hpp"
+#include "../core/normalize_flags.hpp"
 #include "../core/owned.hpp"
 #include "../core/text.hpp"
 
@@ -27,10 +28,8 @@ using namespace addrnorm;
 
 namespace {
 
-// The parser's keyword list: it is also the positional order.  The record's
-// flags follow it, but not the record's own field order (the word-hyphen
-// flags come before the numeric ones here, and drop_parentheticals has no
-// keyword, so it keeps the library's default).
+// The parser's keyword list: it is also the positional order.  The flags
+// follow normalize_flags.
 const char *const expand_keywords[] = {
     "address",
     "languages",
@@ -57,28 +56,7 @@ const char *const expand_keywords[] = {
 };
 const char expand_format[] = "O|OHIIIIIIIIIIIIIIIIII:pyexpand";
 
-using NormalizeFlag = bool libpostal_normalize_options_t::*;
-const NormalizeFlag expand_flags[] = {
-    &libpostal_normalize_options_t::latin_ascii,
-    &libpostal_normalize_options_t::transliterate,
-    &libpostal_normalize_options_t::strip_accents,
-    &libpostal_normalize_options_t::decompose,
-    &libpostal_normalize_options_t::lowercase,
-    &libpostal_normalize_options_t::trim_string,
-    &libpostal_normalize_options_t::replace_word_hyphens,
-    &libpostal_normalize_options_t::delete_word_hyphens,
-    &libpostal_normalize_options_t::replace_numeric_hyphens,
-    &libpostal_normalize_options_t::delete_numeric_hyphens,
-    &libpostal_normalize_options_t::split_alpha_from_numeric,
-    &libpostal_normalize_options_t::delete_final_periods,
-    &libpostal_normalize_options_t::delete_acronym_periods,
-    &libpostal_normalize_options_t::drop_english_possessives,
-    &libpostal_normalize_options_t::delete_apostrophes,
-    &libpostal_normalize_options_t::expand_numex,
-    &libpostal_normalize_options_t::roman_numerals,
-};
-constexpr size_t flag_count = sizeof expand_flags / sizeof expand_flags[0];
-static_assert(flag_count == 17, "seventeen flag keywords");
+constexpr size_t flag_count = normalize_flag_count;
 
 const IntConstant address_components[] = {
     {"ADDRESS_NONE", 0x0000},
@@ -120,7 +98,7 @@ PyObject *expand_address(PyObject *, PyObject *args, PyObject *kwargs) {
     PyObject *languages = Py_None;
     unsigned short components = options.address_components;
     unsigned int flags[flag_count];
-    load_flags(options, expand_flags, flags);
+    load_flags(options, normalize_flags, flags);
     unsigned int root = 0;
 
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, expand_format, const_cast<char **>(expand_keywords), &address,
@@ -130,7 +108,7 @@ PyObject *expand_address(PyObject *, PyObject *args, PyObject *kwargs) {
         return nullptr;
 
     options.address_components = components;
-    store_flags(options, expand_flags, flags);
+    store_flags(options, normalize_flags, flags);
 
     HeapString text = HeapString::made(to_utf8_copy(address));
     if (!text) return nullptr;

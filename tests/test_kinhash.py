@@ -186,7 +186,8 @@ def test_module_namespace():
     assert _kinhash.__doc__ is None
     assert not hasattr(_kinhash, "Error")
     assert near_dupe_hashes.__doc__ == "near_dupe_hashes(labels, values, **kw)"
-    assert [name for name in vars(_kinhash) if not name.startswith("__")] == ["near_dupe_hashes"]
+    assert [name for name in vars(_kinhash) if not name.startswith("__")] == [
+        "near_dupe_hashes", "near_dupe_name_hashes", "place_languages"]
 
 
 @pytest.mark.parametrize("longitude, expected", [

@@ -97,12 +97,22 @@ FIELD_KEYWORDS = ("value1", "value2", "languages")
 TOPONYM_KEYWORDS = ("labels1", "values1", "labels2", "values2", "languages")
 FUZZY_KEYWORDS = ("tokens1", "scores1", "tokens2", "scores2", "languages", "needs_review_threshold",
                   "likely_dupe_threshold")
+# The tokenizer, normalization, guesses, name keys and place languages.
+TOKENIZE_KEYWORDS = ("text", "whitespace", "offsets")
+NORMALIZE_KEYWORDS = ("text", "options", "languages")
+NORMALIZED_TOKENS_KEYWORDS = ("text", "string_options", "token_options", "whitespace", "languages")
+CLASSIFY_KEYWORDS = ("text",)
+NAME_HASH_KEYWORDS = ("name",) + options.EXPAND_KEYWORDS[:-1]
+PLACE_KEYWORDS = ("labels", "values")
+# Leading required parameters, where they are not all before languages.
+REQUIRED = {TOKENIZE_KEYWORDS: 1, NORMALIZE_KEYWORDS: 1, NORMALIZED_TOKENS_KEYWORDS: 1, CLASSIFY_KEYWORDS: 1,
+            PLACE_KEYWORDS: 2}
 STRANGERS = ("text", "language", "label", "bogus", "")
 
 
 def value_for(keyword):
     """Mostly values of the right kind, sometimes anything at all."""
-    if keyword in ("address", "value1", "value2"):
+    if keyword in ("address", "value1", "value2", "text", "name"):
         plausible = texts
     elif keyword in ("languages",):
         plausible = code_lists
@@ -119,10 +129,11 @@ def value_for(keyword):
 
 @st.composite
 def argument_lists(draw, keywords):
-    required = keywords.index("languages")
+    required = REQUIRED[keywords] if keywords in REQUIRED else keywords.index("languages")
     positional = draw(st.one_of(st.just(required), st.integers(0, required + 2), st.integers(0, len(keywords) + 2)))
     args = [draw(value_for(keywords[i] if i < len(keywords) else "")) for i in range(positional)]
-    names = draw(st.lists(st.one_of(st.sampled_from(keywords[required:]), st.sampled_from(keywords + STRANGERS)),
+    names = draw(st.lists(st.one_of(st.sampled_from(keywords[required:] or keywords),
+                                    st.sampled_from(keywords + STRANGERS)),
                           max_size=4, unique=True))
     kwargs = {name: draw(value_for(name)) for name in names}
     return args, kwargs
@@ -134,4 +145,13 @@ results = st.one_of(
     st.none(), st.just([]),
     st.lists(st.one_of(st.text(max_size=10).map(lambda t: t.replace("\0", "").encode("utf-8", "replace")),
                        st.binary(max_size=6).map(lambda b: b.replace(b"\0", b"\xff"))), max_size=5),
+)
+
+# The tokens the double's tokenizer answers (byte offsets and lengths, which
+# may lie outside the text), or None for tokens of the text itself.
+token_results = st.one_of(
+    st.none(),
+    st.lists(st.tuples(st.one_of(st.integers(0, 40), st.sampled_from([2 ** 63, 2 ** 64 - 1])),
+                       st.one_of(st.integers(0, 40), st.sampled_from([2 ** 64 - 1])), st.integers(0, 2 ** 16 - 1)),
+             max_size=5),
 )

@@ -1,5 +1,6 @@
-"""A seeded argument fuzzer for expand_address, near_dupe_hashes and the
-duplicate classifiers.
+"""A seeded argument fuzzer for expand_address, near_dupe_hashes, the
+duplicate classifiers, and the tokenizer, normalization, language guesses,
+name keys and place languages.
 
 Each batch runs in a child interpreter, so that a crash is caught and its seed
 reported.  In a batch, hypothesis draws argument lists and the double's answer
@@ -26,7 +27,9 @@ sys.path[:0] = [HERE, os.path.dirname(HERE)]
 # Unicode encoding and decoding errors, OverflowError from the parser's double
 # unit, the ValueError the interpreter raises for a negative __len__, and
 # whatever the corpus's own objects raise.
-ALLOWED = ("TypeError", "UnicodeEncodeError", "UnicodeDecodeError", "OverflowError", "ValueError", "FuzzError")
+# SystemError is the tokenizer's answer to a token outside the text.
+ALLOWED = ("TypeError", "UnicodeEncodeError", "UnicodeDecodeError", "OverflowError", "ValueError", "FuzzError",
+           "SystemError")
 
 
 def outcome_of(function, args, kwargs):
@@ -43,6 +46,11 @@ def outcome_of(function, args, kwargs):
         return "list"
     if type(result) is int or (type(result) is tuple and [type(item) for item in result] == [int, float]):
         return "status"
+    if type(result) is str:
+        return "str"
+    if type(result) is list and all(type(item) is tuple and [type(part) for part in item] in (
+            [str, int], [int, int, int], [str, float]) for item in result):
+        return "tuples"
     return "unexpected result %r" % (result,)
 
 
@@ -58,16 +66,32 @@ def run_batch(seed, cases):
     import corpus
     from addrnorm._expand import expand_address
     from addrnorm._kinhash import near_dupe_hashes
-    from addrnorm import _duplicate
+    from addrnorm import _duplicate, _kinhash, _text
     from heap import OWN_ALLOCATOR, heap_in_use
     from libpostal_double import Double
+    from text_double import TextDouble
 
-    double = Double()
+    double, text_double = Double(), TextDouble()
     functions = [(expand_address, corpus.EXPAND_KEYWORDS), (near_dupe_hashes, corpus.HASH_KEYWORDS),
                  (_duplicate.is_street_duplicate, corpus.FIELD_KEYWORDS),
                  (_duplicate.is_house_number_duplicate, corpus.FIELD_KEYWORDS),
                  (_duplicate.is_toponym_duplicate, corpus.TOPONYM_KEYWORDS),
-                 (_duplicate.is_name_duplicate_fuzzy, corpus.FUZZY_KEYWORDS)]
+                 (_duplicate.is_name_duplicate_fuzzy, corpus.FUZZY_KEYWORDS),
+                 (_text.tokenize, corpus.TOKENIZE_KEYWORDS), (_text.normalize_string, corpus.NORMALIZE_KEYWORDS),
+                 (_text.normalized_tokens, corpus.NORMALIZED_TOKENS_KEYWORDS),
+                 (_text.classify_language, corpus.CLASSIFY_KEYWORDS),
+                 (_kinhash.near_dupe_name_hashes, corpus.NAME_HASH_KEYWORDS),
+                 (_kinhash.place_languages, corpus.PLACE_KEYWORDS)]
+
+    def answer_with(answer, tokens):
+        double.set_result(answer)
+        text_double.reset()
+        if answer is None:
+            text_double.set_null_result()
+        elif answer:
+            text_double.set_strings(answer, [0.5] * len(answer))
+        if tokens is not None:
+            text_double.set_tokens(tokens)
     calls, outcomes, problems = [], {}, []
 
     @with_seed(seed)
@@ -78,8 +102,8 @@ def run_batch(seed, cases):
         which = data.draw(st.integers(0, len(functions) - 1))
         function, keywords = functions[which]
         args, kwargs = data.draw(corpus.argument_lists(keywords))
-        answer = data.draw(corpus.results)
-        double.set_result(answer)
+        answer, tokens = data.draw(corpus.results), data.draw(corpus.token_results)
+        answer_with(answer, tokens)
         # Shared singletons (None, booleans, cached small ints, one-character
         # strings) gain and lose references through any code that runs.
         arguments = [argument for argument in list(args) + list(kwargs.values()) if not shared(argument)]
@@ -92,13 +116,13 @@ def run_batch(seed, cases):
         if outcome.startswith("unexpected"):
             problems.append("%s for %s(%r, %r) with result %r" % (outcome, function.__name__, args, kwargs, answer))
         outcomes[outcome] = outcomes.get(outcome, 0) + 1
-        calls.append((function, args, kwargs, answer))
+        calls.append((function, args, kwargs, answer, tokens))
 
     one_call()
 
     def replay():
-        for function, args, kwargs, answer in calls:
-            double.set_result(answer)
+        for function, args, kwargs, answer, tokens in calls:
+            answer_with(answer, tokens)
             outcome_of(function, args, kwargs)
         gc.collect()
 
@@ -111,6 +135,9 @@ def run_batch(seed, cases):
         problems.append("the C heap grew by %d bytes over %d replayed calls" % (growth, len(calls)))
     if counters["live_arrays"] or counters["destroy_faults"] or counters["calls_while_down"]:
         problems.append("double counters after the batch: %r" % counters)
+    text_counters = text_double.counters()
+    if text_counters["live_responses"] or text_counters["destroy_faults"] or text_counters["calls_while_down"]:
+        problems.append("text double counters after the batch: %r" % text_counters)
     return {"seed": seed, "cases": len(calls), "outcomes": outcomes, "problems": problems,
             "heap_growth": growth}
 

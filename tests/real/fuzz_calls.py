@@ -85,3 +85,48 @@ def real_call(rng, corpus):
     if rng.random() < 0.5:
         kwargs["languages"] = rng.sample(CODES, rng.randint(0, 3))
     return which, args, kwargs
+
+
+# The tokenizer, normalization, guesses, name keys and place languages: their
+# places in fuzz_real's list of functions, after the expansion and the hash.
+TEXT_FUNCTIONS = ("tokenize", "normalize_string", "normalized_tokens", "classify_language", "near_dupe_name_hashes",
+                  "place_languages")
+# Option masks: none, single bits, libpostal's defaults, every bit.
+MASKS = [0, 1, 2, 8, 0x40, 0x80, 0x100, 0x200, 0x3FF, 0xF5, 0x3D, 0x3C1, 2 ** 64 - 1]
+
+
+def text_known_crash(args, kwargs):
+    """libpostal's known crash, for the name keys, which expand the name as
+    expand_address does: text with a surrogate reference or U+000F beside
+    text that is not ASCII (the other text functions run on it unharmed)."""
+    texts = list(texts_of(list(args) + list(kwargs.values())))
+    beyond_ascii = any(not text.isascii() for text in texts)
+    return beyond_ascii and any("\x0f" in text or SURROGATE_REFERENCE.search(text) for text in texts)
+
+
+def text_call(rng, first):
+    """(which, args, kwargs): one of the TEXT_FUNCTIONS, which are at first,
+    first + 1, ... in the fuzzer's list, on address-like text."""
+    offset = rng.randint(0, len(TEXT_FUNCTIONS) - 1)
+    name = TEXT_FUNCTIONS[offset]
+    kwargs = {}
+    if name == "tokenize":
+        kwargs = {key: rng.choice(FLAG_VALUES) for key in ("whitespace", "offsets") if rng.random() < 0.5}
+    elif name == "normalize_string":
+        kwargs = {"options": rng.choice(MASKS)} if rng.random() < 0.8 else {}
+    elif name == "normalized_tokens":
+        kwargs = {key: rng.choice(MASKS) for key in ("string_options", "token_options") if rng.random() < 0.7}
+        if rng.random() < 0.3:
+            kwargs["whitespace"] = rng.choice(FLAG_VALUES)
+    elif name == "near_dupe_name_hashes":
+        kwargs = options(rng, ["latin_ascii", "transliterate", "strip_accents", "decompose", "lowercase",
+                               "trim_string", "replace_word_hyphens", "delete_word_hyphens", "expand_numex",
+                               "roman_numerals", "delete_apostrophes", "split_alpha_from_numeric"])
+    if name == "place_languages":
+        fields = [(rng.choice(LABELS), text(rng)) for _ in range(rng.randint(0, 6))]
+        args = [[label for label, _ in fields], [value for _, value in fields]]
+    else:
+        args = [text(rng)]
+    if name in ("normalize_string", "normalized_tokens", "near_dupe_name_hashes") and rng.random() < 0.5:
+        kwargs["languages"] = rng.sample(CODES, rng.randint(0, 3))
+    return first + offset, args, kwargs

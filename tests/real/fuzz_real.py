@@ -5,7 +5,9 @@ calls in five are address-like text in many scripts (with entities, marks,
 emoji, numbers, NULs) and records of libpostal's labels, drawn by a seeded
 random generator, so that they reach libpostal; the fifth are the test double
 fuzzer's awkward arguments, drawn by hypothesis (tests/fuzz/corpus.py).
-Every call runs under a watchdog (SIGALRM, whose default action ends the
+One address-like call in four goes to the tokenizer, the normalization, the
+language guess, the name keys or the place languages; the hypothesis calls
+go to any function.  Every call runs under a watchdog (SIGALRM, whose default action ends the
 child) and is written to a file first, so that a crash or a hang is reported
 with its input.  Every call must end in a list of str, None or a documented
 exception and leave its arguments' reference counts as they were; the batch
@@ -48,7 +50,7 @@ TESTS = os.path.dirname(HERE)
 sys.path[:0] = [HERE, TESTS, os.path.join(TESTS, "fuzz")]
 
 from fuzz import outcome_of, shared  # noqa: E402
-from fuzz_calls import known_crash, real_call  # noqa: E402
+from fuzz_calls import known_crash, real_call, text_call, text_known_crash  # noqa: E402
 
 CALL_LIMIT = 60  # seconds for one call; the slowest seen take a fraction of one
 HEAP_LIMIT = 256 * 1024
@@ -58,11 +60,17 @@ def run_batch(seed, cases, last_call_path, avoid_known_faults=True):
 
     import corpus
     from addrnorm._expand import expand_address
-    from addrnorm._kinhash import near_dupe_hashes
+    from addrnorm._kinhash import near_dupe_hashes, near_dupe_name_hashes, place_languages
+    from addrnorm._text import classify_language, normalize_string, normalized_tokens, tokenize
     from heap import heap_in_use
     from support import rss_kib
 
-    functions = [(expand_address, corpus.EXPAND_KEYWORDS), (near_dupe_hashes, corpus.HASH_KEYWORDS)]
+    # The expansion and the hash first, then the text functions, in the order
+    # of fuzz_calls.TEXT_FUNCTIONS.
+    functions = [(expand_address, corpus.EXPAND_KEYWORDS), (near_dupe_hashes, corpus.HASH_KEYWORDS),
+                 (tokenize, corpus.TOKENIZE_KEYWORDS), (normalize_string, corpus.NORMALIZE_KEYWORDS),
+                 (normalized_tokens, corpus.NORMALIZED_TOKENS_KEYWORDS), (classify_language, corpus.CLASSIFY_KEYWORDS),
+                 (near_dupe_name_hashes, corpus.NAME_HASH_KEYWORDS), (place_languages, corpus.PLACE_KEYWORDS)]
     calls, outcomes, problems, noisy, examples = [], {}, [], [], {}
     slowest, spent = [0.0, None], [0.0, time.perf_counter()]  # in calls; since the start
     last_call = os.open(last_call_path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC)
@@ -70,7 +78,9 @@ def run_batch(seed, cases, last_call_path, avoid_known_faults=True):
     def one_call(which, args, kwargs):
         function = functions[which][0]
         if avoid_known_faults:
-            fault = "known crash" if known_crash(function is expand_address, args, kwargs) else None
+            crashes = (known_crash(function is expand_address, args, kwargs) if which < 2
+                       else function is near_dupe_name_hashes and text_known_crash(args, kwargs))
+            fault = "known crash" if crashes else None
             if fault:
                 outcomes["left out: " + fault] = outcomes.get("left out: " + fault, 0) + 1
                 return
@@ -105,7 +115,7 @@ def run_batch(seed, cases, last_call_path, avoid_known_faults=True):
               suppress_health_check=list(HealthCheck), phases=[Phase.generate])
     @given(st.data())
     def awkward_call(data):
-        which = data.draw(st.integers(0, 1))
+        which = data.draw(st.integers(0, len(functions) - 1))
         one_call(which, *data.draw(corpus.argument_lists(functions[which][1])))
 
     # libpostal writes to the C stream stderr, on descriptor 2: into a file,
@@ -118,7 +128,8 @@ def run_batch(seed, cases, last_call_path, avoid_known_faults=True):
         awkward_call()
         rng = random.Random(seed)
         while len(calls) < cases:
-            one_call(*real_call(rng, corpus))
+            # One call in four is one of the text functions.
+            one_call(*(text_call(rng, 2) if rng.random() < 0.25 else real_call(rng, corpus)))
         spent[1] = time.perf_counter() - spent[1]
 
         def replay():

@@ -14,7 +14,7 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 import addrnorm  # noqa: E402
-from addrnorm import _duplicate, _expand, _kinhash  # noqa: E402
+from addrnorm import _duplicate, _expand, _kinhash, _text  # noqa: E402
 from addrnorm.options import EXPAND_FLAGS, HASH_FLAGS  # noqa: E402
 from awkward import Failing, GrowingLength, LyingLength, LyingList  # noqa: E402
 
@@ -166,5 +166,47 @@ for fuzzy in (_duplicate.is_name_duplicate_fuzzy, _duplicate.is_street_duplicate
                  (["a"], [1], ["a"], [1], ["en", "x" * 4]), (["a"], [1], ["a"], [1], None, "0.5"),
                  (["a"], [1], ["a"], [1], None, 0.5, None)):
         refused((TypeError, ValueError), fuzzy, *args)
+
+# Tokens, normalization, guesses, name keys and place languages: every
+# function in five scripts, each option bit alone, the null answers and the
+# error paths.
+TEXTS = ["Hauptstraße 5, 10115 Berlin", "улица Ленина, 10, Москва", "東京都港区六本木6-10-1", "شارع الملك فهد، الرياض",
+         "नई दिल्ली 110001", "St. John's Rd.", "", "12345", "a\0b"]
+
+
+def pairs(function, *args, **kwargs):
+    calls[0] += 1
+    result = function(*args, **kwargs)
+    assert result is None or (type(result) is list and all(type(item) is tuple for item in result)), result
+    return result
+
+
+for text in TEXTS:
+    for whitespace, offsets in ((0, 0), (1, 0), (0, 1), (1, 1)):
+        pairs(_text.tokenize, text, whitespace, offsets)
+    pairs(_text.normalized_tokens, text)
+    pairs(_text.classify_language, text)
+    ok(_kinhash.near_dupe_name_hashes, text)
+    ok(_kinhash.place_languages, ["house", "road"], [text, text])
+    calls[0] += 1
+    _text.normalize_string(text)
+for bit in range(11):
+    calls[0] += 1
+    _text.normalize_string("Thirty-Two Rue de l'Église &amp; 5", 1 << bit if bit < 10 else 0, ["en", "fr"])
+    pairs(_text.normalized_tokens, "Thirty-Two U.S.A. Bob's l'Église 4B 12-34", 0xF5, 1 << bit if bit < 10 else 0,
+          bit & 1, ["en"])
+assert addrnorm.tokenize("Köln 5", offsets=True)[0][:2] == (0, 4)
+assert addrnorm.classify_language("Hauptstraße 5, 10115 Berlin")[0][0] == "de"
+for flag in EXPAND_FLAGS:
+    ok(addrnorm.near_dupe_name_hashes, "Whole Foods Market", ["en"], **{flag: 0})
+for function in (_text.tokenize, _text.normalize_string, _text.normalized_tokens, _text.classify_language,
+                 _kinhash.near_dupe_name_hashes):
+    for text in (b"bytes", None, "\ud800"):
+        refused((TypeError, UnicodeEncodeError), function, text)
+for args, kwargs in ((("x", ["engl"]), {}), (("x",), {"languages": [b"en"]}), (("x",), {"languages": LyingLength(["en"], 2)})):
+    refused(TypeError, _text.normalize_string, args[0], 245, *args[1:], **kwargs)
+    refused(TypeError, _text.normalized_tokens, args[0], 245, 61, 0, *args[1:], **kwargs)
+for args in (({"road"}, ["x"]), (["road", "city"], ["x"]), (["road"], [b"x"]), (LyingLength(["road"], 2), ["x", "y"])):
+    refused(TypeError, _kinhash.place_languages, *args)
 
 print("workload: %d calls" % calls[0])

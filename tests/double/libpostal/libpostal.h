@@ -98,6 +98,65 @@ LIBPOSTAL_EXPORT char **libpostal_near_dupe_hashes_languages(size_t num_componen
                                                               size_t num_languages, char **languages,
                                                               size_t *num_hashes);
 
+LIBPOSTAL_EXPORT char **libpostal_near_dupe_name_hashes(char *name, libpostal_normalize_options_t normalize_options,
+                                                         size_t *num_hashes);
+LIBPOSTAL_EXPORT char **libpostal_place_languages(size_t num_components, char **labels, char **values,
+                                                   size_t *num_languages);
+
+typedef struct libpostal_language_classifier_response {
+    size_t num_languages;
+    char **languages;
+    double *probs;
+} libpostal_language_classifier_response_t;
+
+LIBPOSTAL_EXPORT libpostal_language_classifier_response_t *libpostal_classify_language(char *address);
+LIBPOSTAL_EXPORT void libpostal_language_classifier_response_destroy(libpostal_language_classifier_response_t *self);
+
+typedef struct libpostal_token {
+    size_t offset;
+    size_t len;
+    uint16_t type;
+} libpostal_token_t;
+
+LIBPOSTAL_EXPORT libpostal_token_t *libpostal_tokenize(char *input, bool whitespace, size_t *n);
+
+#define LIBPOSTAL_NORMALIZE_STRING_LATIN_ASCII 1 << 0
+#define LIBPOSTAL_NORMALIZE_STRING_TRANSLITERATE 1 << 1
+#define LIBPOSTAL_NORMALIZE_STRING_STRIP_ACCENTS 1 << 2
+#define LIBPOSTAL_NORMALIZE_STRING_DECOMPOSE 1 << 3
+#define LIBPOSTAL_NORMALIZE_STRING_LOWERCASE 1 << 4
+#define LIBPOSTAL_NORMALIZE_STRING_TRIM 1 << 5
+#define LIBPOSTAL_NORMALIZE_STRING_REPLACE_HYPHENS 1 << 6
+#define LIBPOSTAL_NORMALIZE_STRING_COMPOSE 1 << 7
+#define LIBPOSTAL_NORMALIZE_STRING_SIMPLE_LATIN_ASCII 1 << 8
+#define LIBPOSTAL_NORMALIZE_STRING_REPLACE_NUMEX 1 << 9
+
+#define LIBPOSTAL_NORMALIZE_TOKEN_REPLACE_HYPHENS 1 << 0
+#define LIBPOSTAL_NORMALIZE_TOKEN_DELETE_HYPHENS 1 << 1
+#define LIBPOSTAL_NORMALIZE_TOKEN_DELETE_FINAL_PERIOD 1 << 2
+#define LIBPOSTAL_NORMALIZE_TOKEN_DELETE_ACRONYM_PERIODS 1 << 3
+#define LIBPOSTAL_NORMALIZE_TOKEN_DROP_ENGLISH_POSSESSIVES 1 << 4
+#define LIBPOSTAL_NORMALIZE_TOKEN_DELETE_OTHER_APOSTROPHE 1 << 5
+#define LIBPOSTAL_NORMALIZE_TOKEN_SPLIT_ALPHA_FROM_NUMERIC 1 << 6
+#define LIBPOSTAL_NORMALIZE_TOKEN_REPLACE_DIGITS 1 << 7
+#define LIBPOSTAL_NORMALIZE_TOKEN_REPLACE_NUMERIC_TOKEN_LETTERS 1 << 8
+#define LIBPOSTAL_NORMALIZE_TOKEN_REPLACE_NUMERIC_HYPHENS 1 << 9
+
+#define LIBPOSTAL_NORMALIZE_DEFAULT_STRING_OPTIONS (LIBPOSTAL_NORMALIZE_STRING_LATIN_ASCII | LIBPOSTAL_NORMALIZE_STRING_COMPOSE | LIBPOSTAL_NORMALIZE_STRING_TRIM | LIBPOSTAL_NORMALIZE_STRING_REPLACE_HYPHENS | LIBPOSTAL_NORMALIZE_STRING_STRIP_ACCENTS | LIBPOSTAL_NORMALIZE_STRING_LOWERCASE)
+
+#define LIBPOSTAL_NORMALIZE_DEFAULT_TOKEN_OPTIONS (LIBPOSTAL_NORMALIZE_TOKEN_REPLACE_HYPHENS | LIBPOSTAL_NORMALIZE_TOKEN_DELETE_FINAL_PERIOD | LIBPOSTAL_NORMALIZE_TOKEN_DELETE_ACRONYM_PERIODS | LIBPOSTAL_NORMALIZE_TOKEN_DROP_ENGLISH_POSSESSIVES | LIBPOSTAL_NORMALIZE_TOKEN_DELETE_OTHER_APOSTROPHE)
+
+LIBPOSTAL_EXPORT char *libpostal_normalize_string_languages(char *input, uint64_t options, size_t num_languages, char **languages);
+LIBPOSTAL_EXPORT char *libpostal_normalize_string(char *input, uint64_t options);
+
+typedef struct libpostal_normalized_token {
+    char *str;
+    libpostal_token_t token;
+} libpostal_normalized_token_t;
+
+LIBPOSTAL_EXPORT libpostal_normalized_token_t *libpostal_normalized_tokens(char *input, uint64_t string_options, uint64_t token_options, bool whitespace, size_t *n);
+LIBPOSTAL_EXPORT libpostal_normalized_token_t *libpostal_normalized_tokens_languages(char *input, uint64_t string_options, uint64_t token_options, bool whitespace, size_t num_languages, char **languages, size_t *n);
+
 typedef enum {
     LIBPOSTAL_NULL_DUPLICATE_STATUS = -1,
     LIBPOSTAL_NON_DUPLICATE = 0,
