@@ -97,6 +97,7 @@ FIELD_KEYWORDS = ("value1", "value2", "languages")
 TOPONYM_KEYWORDS = ("labels1", "values1", "labels2", "values2", "languages")
 FUZZY_KEYWORDS = ("tokens1", "scores1", "tokens2", "scores2", "languages", "needs_review_threshold",
                   "likely_dupe_threshold")
+PARSE_KEYWORDS = ("address", "language", "country")
 STRANGERS = ("text", "language", "label", "bogus", "")
 
 
@@ -106,6 +107,8 @@ def value_for(keyword):
         plausible = texts
     elif keyword in ("languages",):
         plausible = code_lists
+    elif keyword in ("language", "country"):
+        plausible = st.one_of(texts, st.none())
     elif keyword in ("labels", "values", "labels1", "values1", "labels2", "values2", "tokens1", "tokens2"):
         plausible = st.one_of(st.lists(texts, max_size=5), st.lists(texts, max_size=5).map(tuple))
     elif keyword in ("scores1", "scores2"):
@@ -119,7 +122,8 @@ def value_for(keyword):
 
 @st.composite
 def argument_lists(draw, keywords):
-    required = keywords.index("languages")
+    # The parameters before languages (parse_address has none: only its address).
+    required = keywords.index("languages") if "languages" in keywords else 1
     positional = draw(st.one_of(st.just(required), st.integers(0, required + 2), st.integers(0, len(keywords) + 2)))
     args = [draw(value_for(keywords[i] if i < len(keywords) else "")) for i in range(positional)]
     names = draw(st.lists(st.one_of(st.sampled_from(keywords[required:]), st.sampled_from(keywords + STRANGERS)),

@@ -41,6 +41,9 @@ def outcome_of(function, args, kwargs):
         return "None"
     if type(result) is list and all(type(item) is str for item in result):
         return "list"
+    if type(result) is list and all(type(item) is tuple and len(item) == 2 and all(type(part) is str for part in item)
+                                    for item in result):
+        return "parse"
     if type(result) is int or (type(result) is tuple and [type(item) for item in result] == [int, float]):
         return "status"
     return "unexpected result %r" % (result,)
@@ -58,7 +61,7 @@ def run_batch(seed, cases):
     import corpus
     from addrnorm._expand import expand_address
     from addrnorm._kinhash import near_dupe_hashes
-    from addrnorm import _duplicate
+    from addrnorm import _duplicate, _parser
     from heap import OWN_ALLOCATOR, heap_in_use
     from libpostal_double import Double
 
@@ -67,7 +70,13 @@ def run_batch(seed, cases):
                  (_duplicate.is_street_duplicate, corpus.FIELD_KEYWORDS),
                  (_duplicate.is_house_number_duplicate, corpus.FIELD_KEYWORDS),
                  (_duplicate.is_toponym_duplicate, corpus.TOPONYM_KEYWORDS),
-                 (_duplicate.is_name_duplicate_fuzzy, corpus.FUZZY_KEYWORDS)]
+                 (_duplicate.is_name_duplicate_fuzzy, corpus.FUZZY_KEYWORDS),
+                 (_parser.parse_address, corpus.PARSE_KEYWORDS)]
+
+    def answer_with(answer):
+        # The same strings answer a parse, each its own label.
+        double.set_result(answer)
+        double.set_parse(None if answer is None else [(text, text) for text in answer])
     calls, outcomes, problems = [], {}, []
 
     @with_seed(seed)
@@ -79,7 +88,7 @@ def run_batch(seed, cases):
         function, keywords = functions[which]
         args, kwargs = data.draw(corpus.argument_lists(keywords))
         answer = data.draw(corpus.results)
-        double.set_result(answer)
+        answer_with(answer)
         # Shared singletons (None, booleans, cached small ints, one-character
         # strings) gain and lose references through any code that runs.
         arguments = [argument for argument in list(args) + list(kwargs.values()) if not shared(argument)]
@@ -98,7 +107,7 @@ def run_batch(seed, cases):
 
     def replay():
         for function, args, kwargs, answer in calls:
-            double.set_result(answer)
+            answer_with(answer)
             outcome_of(function, args, kwargs)
         gc.collect()
 
@@ -109,7 +118,8 @@ def run_batch(seed, cases):
     counters = double.counters()
     if not OWN_ALLOCATOR and growth > 64 * 1024:
         problems.append("the C heap grew by %d bytes over %d replayed calls" % (growth, len(calls)))
-    if counters["live_arrays"] or counters["destroy_faults"] or counters["calls_while_down"]:
+    if (counters["live_arrays"] or counters["live_responses"] or counters["destroy_faults"]
+            or counters["calls_while_down"] or counters["parses_while_down"]):
         problems.append("double counters after the batch: %r" % counters)
     return {"seed": seed, "cases": len(calls), "outcomes": outcomes, "problems": problems,
             "heap_growth": growth}

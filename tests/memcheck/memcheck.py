@@ -22,7 +22,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 MEMORY_ERRORS = re.compile(r"^(Invalid|Uninit|Mismatched|Overlap|SyscallParam|FishyValue|ClientCheck)")
 LEAKS = {"Leak_DefinitelyLost", "Leak_IndirectlyLost"}
 # Objects whose allocations are ours to account for.
-OURS = re.compile(r"/addrnorm/_(expand|kinhash|duplicate|wordclass)\.[^/]*\.so$|/libpostal\.so\.1$|/libfailalloc\.so$")
+OURS = re.compile(r"/addrnorm/_(expand|kinhash|duplicate|parser|wordclass)\.[^/]*\.so$|/libpostal\.so\.1$|/libfailalloc\.so$")
 
 
 def frames(error):
