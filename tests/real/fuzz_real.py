@@ -22,12 +22,15 @@ holds a decimal numeric character reference to a UTF-16 surrogate (&#55296; to
 some text holding U+000F, such as "\x0f\u2e5a\u8a42": a nested transliterator
 refuses what an earlier step made and returns NULL, and transliterate.c:1041
 takes strlen of that NULL.  Such calls are left out and counted, unless
---with-known-faults is given (all-ASCII text with a surrogate reference is
+--with-known-faults is given, or the parser is fuzzed, which takes that text
+without a fault (all-ASCII text with a surrogate reference is
 decoded, and only warned about, when lowercasing is on).
 
     python fuzz_real.py --cases 20000 --seed 1          # what CI runs
     python fuzz_real.py --cases 1000000 --seed 7        # the long hunt
     python fuzz_real.py --child --cases 2000 --seed N   # one batch, to reproduce
+    python fuzz_real.py --parser --cases 3000 --seed 1  # parse_address alone, one batch:
+                                                        # its model takes seconds to set up
 """
 import argparse
 import ctypes
@@ -48,21 +51,30 @@ TESTS = os.path.dirname(HERE)
 sys.path[:0] = [HERE, TESTS, os.path.join(TESTS, "fuzz")]
 
 from fuzz import outcome_of, shared  # noqa: E402
-from fuzz_calls import known_crash, real_call  # noqa: E402
+from fuzz_calls import known_crash, real_call, real_parse_call  # noqa: E402
 
 CALL_LIMIT = 60  # seconds for one call; the slowest seen take a fraction of one
 HEAP_LIMIT = 256 * 1024
 RSS_LIMIT_KIB = 4 * 1024
-def run_batch(seed, cases, last_call_path, avoid_known_faults=True):
+def run_batch(seed, cases, last_call_path, avoid_known_faults=True, parser=False):
     from hypothesis import HealthCheck, Phase, given, seed as with_seed, settings, strategies as st
 
     import corpus
-    from addrnorm._expand import expand_address
-    from addrnorm._kinhash import near_dupe_hashes
     from heap import heap_in_use
     from support import rss_kib
 
-    functions = [(expand_address, corpus.EXPAND_KEYWORDS), (near_dupe_hashes, corpus.HASH_KEYWORDS)]
+    if parser:
+        from addrnorm._parser import parse_address
+
+        functions = [(parse_address, corpus.PARSE_KEYWORDS)]
+        expand_address = None
+        draw_call = real_parse_call
+    else:
+        from addrnorm._expand import expand_address
+        from addrnorm._kinhash import near_dupe_hashes
+
+        functions = [(expand_address, corpus.EXPAND_KEYWORDS), (near_dupe_hashes, corpus.HASH_KEYWORDS)]
+        draw_call = real_call
     calls, outcomes, problems, noisy, examples = [], {}, [], [], {}
     slowest, spent = [0.0, None], [0.0, time.perf_counter()]  # in calls; since the start
     last_call = os.open(last_call_path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC)
@@ -70,7 +82,8 @@ def run_batch(seed, cases, last_call_path, avoid_known_faults=True):
     def one_call(which, args, kwargs):
         function = functions[which][0]
         if avoid_known_faults:
-            fault = "known crash" if known_crash(function is expand_address, args, kwargs) else None
+            # The parser takes such text without crashing: its calls all run.
+            fault = "known crash" if not parser and known_crash(function is expand_address, args, kwargs) else None
             if fault:
                 outcomes["left out: " + fault] = outcomes.get("left out: " + fault, 0) + 1
                 return
@@ -105,7 +118,7 @@ def run_batch(seed, cases, last_call_path, avoid_known_faults=True):
               suppress_health_check=list(HealthCheck), phases=[Phase.generate])
     @given(st.data())
     def awkward_call(data):
-        which = data.draw(st.integers(0, 1))
+        which = data.draw(st.integers(0, len(functions) - 1))
         one_call(which, *data.draw(corpus.argument_lists(functions[which][1])))
 
     # libpostal writes to the C stream stderr, on descriptor 2: into a file,
@@ -118,7 +131,7 @@ def run_batch(seed, cases, last_call_path, avoid_known_faults=True):
         awkward_call()
         rng = random.Random(seed)
         while len(calls) < cases:
-            one_call(*real_call(rng, corpus))
+            one_call(*draw_call(rng, corpus))
         spent[1] = time.perf_counter() - spent[1]
 
         def replay():
@@ -160,9 +173,14 @@ def main(argv):
     parser.add_argument("--last-call", default=os.path.join(tempfile.gettempdir(), "addrnorm-fuzz-last-call"))
     parser.add_argument("--with-known-faults", action="store_true",
                         help="also make the calls libpostal is known to crash on")
+    parser.add_argument("--parser", action="store_true",
+                        help="fuzz parse_address alone, in batches of --cases (one set-up of its model)")
     options = parser.parse_args(argv)
+    if options.parser and not options.child:
+        options.batch = max(options.batch, options.cases)
     if options.child:
-        print(json.dumps(run_batch(options.seed, options.cases, options.last_call, not options.with_known_faults)))
+        print(json.dumps(run_batch(options.seed, options.cases, options.last_call, not options.with_known_faults,
+                                   options.parser)))
         return 0
 
     started = time.time()
@@ -177,6 +195,7 @@ def main(argv):
             command = [sys.executable, os.path.abspath(__file__), "--child", "--seed",
                        str(seed), "--cases", str(cases), "--last-call", last_call]
             command += ["--with-known-faults"] if options.with_known_faults else []
+            command += ["--parser"] if options.parser else []
             try:
                 child = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, encoding="utf-8",
                                        errors="backslashreplace", timeout=CALL_LIMIT * 3 + cases)
@@ -205,8 +224,8 @@ def main(argv):
             failed.extend("batch seed %d: %s" % (seed, problem) for problem in report["problems"][:20])
     for failure in failed:
         print(failure)
-    print("fuzz (real libpostal): %d cases in %d batches (seed %d) in %.0f s, %.1f s of it in the calls: %s" % (
-        total, batches, options.seed, time.time() - started, in_calls,
+    print("fuzz (real libpostal%s): %d cases in %d batches (seed %d) in %.0f s, %.1f s of it in the calls: %s" % (
+        ", parse_address" if options.parser else "", total, batches, options.seed, time.time() - started, in_calls,
         ", ".join("%s %d" % item for item in sorted(outcomes.items()))))
     for name in sorted(set(examples) - {"list", "None", "TypeError"}):
         print("  e.g. %s: %s" % (name, examples[name]))

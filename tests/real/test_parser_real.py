@@ -76,6 +76,15 @@ def test_awkward_input_is_parsed_or_refused(name, text):
         assert parsed, name
 
 
+@pytest.mark.parametrize("text", ["é&#55296;", "a&#55296;", "&#55296;\u202e", "\x0f\u2e5a\u8a42", "\x0f\U00010391\u2ec7"])
+def test_text_that_crashes_libpostals_expansion_is_parsed(text):
+    # What makes libpostal 1.1.3 crash in expansions and hashes
+    # (test_robustness.py) takes another road through the parser.
+    import addrnorm
+
+    assert type(addrnorm.parse_address(text)) is list
+
+
 LIFECYCLE = r"""
 import gc, json, os, sys
 sys.path.insert(0, %(tests)r)
