@@ -24,7 +24,10 @@
 //   are refused ("Parameter could not be converted to unicode");
 // - language and country must be str or None (TypeError), checked in that
 //   order after the address; each is sent up to its first NUL;
-// - the module's exception class lives only in the module state.
+// - the module's exception class lives only in the module state;
+// - each of the parser's twenty labels is one str object, made at import and
+//   kept in the module's state, which every parse hands out again: a label
+//   is not decoded afresh for every part of every address.
 #include <libpostal/libpostal.h>
 
 #include <cstring>
@@ -43,6 +46,71 @@ inline void destroy_response(libpostal_address_parser_response_t *response) {
 }
 // A parse as libpostal returned it, released through libpostal.
 using ParserResponse = Owned<libpostal_address_parser_response_t, destroy_response>;
+
+// libpostal 1.1's parser labels with their lengths, those it gives most
+// first, as they are looked up in this order.
+struct Label {
+    const char *name;
+    size_t length;
+};
+
+constexpr Label label(const char *name) {
+    size_t length = 0;
+    while (name[length] != '\0') length++;
+    return Label{name, length};
+}
+
+constexpr Label parser_labels[] = {
+    label("road"),     label("house_number"), label("city"),           label("postcode"),       label("state"),
+    label("country"),  label("house"),        label("suburb"),         label("city_district"),  label("unit"),
+    label("level"),    label("po_box"),       label("state_district"), label("category"),       label("near"),
+    label("staircase"), label("entrance"),    label("island"),         label("country_region"), label("world_region"),
+};
+constexpr size_t label_count = sizeof parser_labels / sizeof parser_labels[0];
+static_assert(label_count == 20, "libpostal 1.1's parser has twenty labels");
+
+// The module's state: the state every module has, first, so that the core
+// reads it as its own, then a str of each label.
+struct ParserState {
+    ModuleState base;
+    PyObject *labels[label_count];
+};
+
+ParserState *parser_state(PyObject *module) { return static_cast<ParserState *>(PyModule_GetState(module)); }
+
+int parser_traverse(PyObject *module, visitproc visit, void *arg) {
+    for (PyObject *label : parser_state(module)->labels) Py_VISIT(label);
+    return module_traverse(module, visit, arg);
+}
+
+int parser_clear(PyObject *module) {
+    for (PyObject *&label : parser_state(module)->labels) Py_CLEAR(label);
+    return module_clear_with_library(module);
+}
+
+bool make_labels(PyObject *module) {
+    ParserState *state = parser_state(module);
+    for (size_t i = 0; i < label_count; i++) {
+        state->labels[i] = PyUnicode_InternFromString(parser_labels[i].name);
+        if (state->labels[i] == nullptr) return false;
+    }
+    return true;
+}
+
+// A new reference to the label's str: the module's own for a label it
+// knows (told by its length first, which leaves one or two to compare),
+// else decoded.
+PyObject *label_object(PyObject *module, const char *text) {
+    size_t length = std::strlen(text);
+    const ParserState *state = parser_state(module);
+    for (size_t i = 0; i < label_count; i++) {
+        if (parser_labels[i].length == length && std::memcmp(text, parser_labels[i].name, length) == 0) {
+            Py_INCREF(state->labels[i]);
+            return state->labels[i];
+        }
+    }
+    return PyUnicode_DecodeUTF8(text, static_cast<Py_ssize_t>(length), "strict");
+}
 
 const char *const parse_keywords[] = {"address", "language", "country", nullptr};
 const char parse_format[] = "O|OO:parse_address";
@@ -63,28 +131,32 @@ char *optional_code(PyObject *object, const char *name, bool *failed) {
     return copy;
 }
 
-// One (component, label) pair, strictly decoded.
-PyObject *component_pair(const char *component, const char *label) {
-    PyRef text = PyRef::made(PyUnicode_DecodeUTF8(component, static_cast<Py_ssize_t>(strlen(component)), "strict"));
-    if (!text) return nullptr;
-    PyRef name = PyRef::made(PyUnicode_DecodeUTF8(label, static_cast<Py_ssize_t>(strlen(label)), "strict"));
-    if (!name) return nullptr;
-    return PyTuple_Pack(2, text.get(), name.get());
+// One (component, label) pair, the component strictly decoded.
+PyObject *component_pair(PyObject *module, const char *component, const char *label) {
+    PyRef pair = PyRef::made(PyTuple_New(2));
+    if (!pair) return nullptr;
+    PyObject *text = PyUnicode_DecodeUTF8(component, static_cast<Py_ssize_t>(std::strlen(component)), "strict");
+    if (text == nullptr) return nullptr;
+    PyTuple_SET_ITEM(pair.get(), 0, text);
+    PyObject *name = label_object(module, label);
+    if (name == nullptr) return nullptr;
+    PyTuple_SET_ITEM(pair.get(), 1, name);
+    return pair.release();
 }
 
-PyObject *response_to_list(const libpostal_address_parser_response_t &response) {
+PyObject *response_to_list(PyObject *module, const libpostal_address_parser_response_t &response) {
     if (response.num_components > static_cast<size_t>(PY_SSIZE_T_MAX)) return PyErr_NoMemory();
     PyRef list = PyRef::made(PyList_New(static_cast<Py_ssize_t>(response.num_components)));
     if (!list) return nullptr;
     for (size_t i = 0; i < response.num_components; i++) {
-        PyObject *pair = component_pair(response.components[i], response.labels[i]);
+        PyObject *pair = component_pair(module, response.components[i], response.labels[i]);
         if (pair == nullptr) return nullptr;
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), pair);
     }
     return list.release();
 }
 
-PyObject *parse_address(PyObject *, PyObject *args, PyObject *kwargs) {
+PyObject *parse_address(PyObject *module, PyObject *args, PyObject *kwargs) {
     PyObject *address = nullptr;
     PyObject *language = Py_None;
     PyObject *country = Py_None;
@@ -106,7 +178,7 @@ PyObject *parse_address(PyObject *, PyObject *args, PyObject *kwargs) {
 
     ParserResponse response = ParserResponse::made(libpostal_parse_address(text.get(), options));
     if (!response) Py_RETURN_NONE;
-    return response_to_list(*response.get());
+    return response_to_list(module, *response.get());
 }
 
 PyMethodDef parser_methods[] = {
@@ -119,11 +191,11 @@ PyModuleDef parser_module = {
     PyModuleDef_HEAD_INIT,
     "_parser",
     nullptr,
-    sizeof(ModuleState),
+    sizeof(ParserState),
     parser_methods,
     nullptr,
-    module_traverse,
-    module_clear_with_library,
+    parser_traverse,
+    parser_clear,
     module_free,
 };
 
@@ -131,7 +203,7 @@ PyModuleDef parser_module = {
 
 ADDRNORM_MODULE_INIT PyInit__parser(void) {
     PyRef module = PyRef::made(create_module(&parser_module, "_parser.Error"));
-    if (!module || !acquire_library(module.get())) return nullptr;
+    if (!module || !make_labels(module.get()) || !acquire_library(module.get())) return nullptr;
     if (!acquire_parser(module.get())) {
         // Given back now, not when the module goes: its functions refer back
         // to it, so it goes only at the collector's next pass.

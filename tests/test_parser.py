@@ -163,6 +163,30 @@ def test_the_package_functions_show_their_signatures_and_pickle_by_name():
     assert _parser.parse_address.__doc__ == "parse_address(address, language=None, country=None)"
 
 
+def test_the_state_holds_one_str_per_label_which_every_parse_hands_out(python):
+    result = python("""
+        import ctypes
+        import addrnorm._parser as p
+        from module_hooks import clear, state, traverse
+        double.set_parse([(b'x', b'road'), (b'y', b'world_region'), (b'z', b'not_a_label')])
+        first, second = p.parse_address('a'), p.parse_address('b')
+        seen = []
+        traverse(p, lambda address: seen.append(address) or 0)
+        labels = [ctypes.cast(address, ctypes.py_object).value for address in seen[:-1]]
+        shared = [first[0][1] is second[0][1], first[1][1] is second[1][1], first[2][1] is second[2][1]]
+        error = seen[-1] == state(p).error
+        clear(p)
+        after = []
+        traverse(p, lambda address: after.append(address) or 0)
+        print(json.dumps([labels, shared, error, after, first[2][1]]))
+    """)
+    labels, shared, error, after, unknown = result
+    assert sorted(labels) == sorted(addrnorm.parsing.LABELS) and error
+    # A label libpostal may add some day is decoded, as any text.
+    assert shared == [True, True, False] and unknown == "not_a_label"
+    assert after == []
+
+
 def test_the_parser_is_set_up_only_when_parsing(python):
     result = python("""
         import addrnorm
