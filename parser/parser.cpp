@@ -54,17 +54,20 @@ struct Label {
     size_t length;
 };
 
-constexpr Label label(const char *name) {
+constexpr Label with_length(const char *name) {
     size_t length = 0;
     while (name[length] != '\0') length++;
     return Label{name, length};
 }
 
 constexpr Label parser_labels[] = {
-    label("road"),     label("house_number"), label("city"),           label("postcode"),       label("state"),
-    label("country"),  label("house"),        label("suburb"),         label("city_district"),  label("unit"),
-    label("level"),    label("po_box"),       label("state_district"), label("category"),       label("near"),
-    label("staircase"), label("entrance"),    label("island"),         label("country_region"), label("world_region"),
+    with_length("road"),           with_length("house_number"), with_length("city"),
+    with_length("postcode"),       with_length("state"),        with_length("country"),
+    with_length("house"),          with_length("suburb"),       with_length("city_district"),
+    with_length("unit"),           with_length("level"),        with_length("po_box"),
+    with_length("state_district"), with_length("category"),     with_length("near"),
+    with_length("staircase"),      with_length("entrance"),     with_length("island"),
+    with_length("country_region"), with_length("world_region"),
 };
 constexpr size_t label_count = sizeof parser_labels / sizeof parser_labels[0];
 static_assert(label_count == 20, "libpostal 1.1's parser has twenty labels");
