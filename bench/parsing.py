@@ -153,14 +153,17 @@ for count in (1, 2):
     peaks, done = {"main": 0, "workers": {}}, threading.Event()
     def sample():
         while not done.is_set():
-            alive = False
+            # The main process first: its count stands if workers still live
+            # after (before the fork, and once they are gone, its pages are
+            # all its own).
+            own, alive = jobs.private_kib(os.getpid()) or 0, False
             for pid in jobs.children(os.getpid()):
                 kib = jobs.private_kib(pid)
                 if kib is not None:
                     peaks["workers"][pid] = max(kib, peaks["workers"].get(pid, 0))
                     alive = True
             if alive or count == 1:
-                peaks["main"] = max(peaks["main"], jobs.private_kib(os.getpid()) or 0)
+                peaks["main"] = max(peaks["main"], own)
             time.sleep(0.05)
     sampler = threading.Thread(target=sample)
     sampler.start()
