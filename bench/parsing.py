@@ -212,7 +212,7 @@ def command_figures(addresses):
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--quick", action="store_true", help="fewer addresses, no callgrind (CI: under a minute)")
-    parser.add_argument("--addresses", type=int, help="addresses per command run (default 60000, quick 20000)")
+    parser.add_argument("--addresses", type=int, help="addresses per command run (default 60000, quick 10000)")
     parser.add_argument("--no-callgrind", action="store_true", help="skip the instruction counts")
     options = parser.parse_args(argv)
     started = time.perf_counter()
@@ -228,7 +228,7 @@ def main(argv):
             print("instructions per parse: not measured (%s)" % ("--quick" if options.quick else "--no-callgrind"))
         else:
             instructions(floor)
-        command_figures(options.addresses or (20000 if options.quick else 60000))
+        command_figures(options.addresses or (10000 if options.quick else 60000))
     except (Failed, subprocess.CalledProcessError) as error:
         print("bench parser: FAILED: %s" % error, file=sys.stderr)
         return 1
