@@ -163,9 +163,14 @@ PyObject *parse_address(PyObject *module, PyObject *args, PyObject *kwargs) {
     PyObject *address = nullptr;
     PyObject *language = Py_None;
     PyObject *country = Py_None;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, parse_format, const_cast<char **>(parse_keywords), &address,
-                                     &language, &country))
+    // The usual call, an address alone, skips the interpreter's parser,
+    // which would read the format and the keyword list to find the same.
+    if (kwargs == nullptr && PyTuple_GET_SIZE(args) == 1) {
+        address = PyTuple_GET_ITEM(args, 0);
+    } else if (!PyArg_ParseTupleAndKeywords(args, kwargs, parse_format, const_cast<char **>(parse_keywords),
+                                            &address, &language, &country)) {
         return nullptr;
+    }
 
     HeapString text = HeapString::made(to_utf8_copy(address));
     if (!text) return nullptr;
