@@ -1,9 +1,10 @@
-"""Python bindings to libpostal: address expansion, near-duplicate hashing
-and pairwise duplicate classification.
+"""Python bindings to libpostal: address expansion, near-duplicate hashing,
+pairwise duplicate classification and address parsing.
 
 Importing this package is cheap and needs neither libpostal's data nor its
 set-up: libpostal is loaded the first time ``expand_address``,
-``near_dupe_hashes`` or one of the ``is_*_duplicate`` classifiers is called,
+``near_dupe_hashes`` or one of the ``is_*_duplicate`` classifiers is called
+(and its address parser, 2 GB, the first time ``parse_address`` is),
 from the data directory that ``addrnorm.datadir`` chooses
 (``LIBPOSTAL_DATA_DIR``, addrnorm's own, or libpostal's compiled-in one).
 """
@@ -34,6 +35,8 @@ __all__ = [
     "is_toponym_duplicate",
     "is_unit_duplicate",
     "near_dupe_hashes",
+    "parse_address",
+    "parsed_fields",
     "__version__",
 ]
 
@@ -58,7 +61,7 @@ class _DataDirectoryChoice:
 
     @staticmethod
     def find_spec(name, path=None, target=None):
-        if name in ("addrnorm._expand", "addrnorm._kinhash", "addrnorm._duplicate", "addrnorm._text"):
+        if name in ("addrnorm._expand", "addrnorm._kinhash", "addrnorm._duplicate", "addrnorm._text", "addrnorm._parser"):
             from addrnorm import datadir
 
             datadir.prepare()
@@ -77,7 +80,7 @@ def _load(name):
             raise
         from addrnorm import datadir
 
-        raise LibpostalLoadError(datadir.load_error_message()) from error
+        raise LibpostalLoadError(datadir.load_error_message(parser=name == "_parser")) from error
 
 
 # The extension functions, looked up on first use: importing _expand,
@@ -236,6 +239,8 @@ TokenType = enum.IntEnum(
 TokenType.__doc__ = "libpostal's token types, the classes its tokenizer gives a token (TokenType.WORD is 1)."
 
 from .dedupe import find_duplicates  # noqa: E402
+
+from .parsing import parse_address, parsed_fields  # noqa: E402
 
 # Last: they use _load and _DEFAULT above.
 from .classifiers import (DuplicateStatus, is_floor_duplicate, is_house_number_duplicate,  # noqa: E402

@@ -21,6 +21,8 @@ __all__ = [
     "is_toponym_duplicate",
     "is_unit_duplicate",
     "near_dupe_hashes",
+    "parse_address",
+    "parsed_fields",
     "__version__",
 ]
 
@@ -87,6 +89,9 @@ def near_dupe_hashes(
     name_only_keys: int = ...,
     address_only_keys: int = ...,
 ) -> list[str] | None: ...
+
+def parse_address(address: str, language: str | None = None, country: str | None = None) -> list[tuple[str, str]]: ...
+def parsed_fields(parsed: Iterable[tuple[str, str]]) -> dict[str, str]: ...
 
 class DuplicateStatus(enum.IntEnum):
     NULL = -1

@@ -1,6 +1,7 @@
 """The libpostal calls the addrnorm command makes per record, in this process
 or in forked workers, and the calls that set libpostal up before the fork."""
 import addrnorm
+from addrnorm.parsing import parsed_fields, record_fields
 from addrnorm.records import BadRecord
 
 
@@ -29,17 +30,12 @@ def warm_up_expand():
 
 def place_call(record, options):
     """(labels, values, keywords) of the near_dupe_hashes call for one record:
-    its columns as labels through the mapping, the coordinates from their
-    columns when asked for."""
-    mapping, lat_column, lon_column, keywords = options
-    labels, values = [], []
-    for column, value in record.items():
-        if column in (lat_column, lon_column):
-            continue
-        label = mapping.get(column, column)
-        if label and value not in (None, ""):
-            labels.append(label)
-            values.append(value if isinstance(value, str) else str(value))
+    its columns as labels through the mapping, the parts of the columns to
+    parse (options' fifth item, when there is one) under the parser's labels,
+    the coordinates from their columns when asked for."""
+    mapping, lat_column, lon_column, keywords = options[:4]
+    parse = options[4] if len(options) > 4 else ()
+    labels, values = record_fields(record, parse, mapping, skip=(lat_column, lon_column))
     call = dict(keywords)
     if lat_column and lon_column:
         if record.get(lat_column) in (None, "") and record.get(lon_column) in (None, ""):
@@ -63,3 +59,32 @@ def hash_one(record, options):
 
 def warm_up_hash():
     addrnorm.near_dupe_hashes(["city"], ["x"])
+
+
+def warm_up_parsed_hash():
+    # The parser's model too, before the fork: the workers share it.
+    warm_up_hash()
+    addrnorm.parse_address("x")
+
+
+def parse_one(address, codes):
+    """{label: value} of one address; a blank one has no parts."""
+    if not address.strip():
+        return {}
+    return parsed_fields(addrnorm.parse_address(address, *codes))
+
+
+def parse_field(record, job):
+    """{label: value} of one field of a record; a record without it is bad."""
+    column, codes = job
+    try:
+        value = record[column]
+    except KeyError:
+        raise BadRecord("no field %r" % column)
+    if isinstance(value, (dict, list)):
+        raise BadRecord("field %r is not text but %s" % (column, type(value).__name__))
+    return parse_one("" if value is None else value if isinstance(value, str) else str(value), codes)
+
+
+def warm_up_parse():
+    addrnorm.parse_address("x")

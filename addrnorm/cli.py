@@ -1,5 +1,5 @@
-"""The addrnorm command: expand addresses, hash place records and group
-candidate duplicates, from files or standard input, in input order; guess
+"""The addrnorm command: expand and parse addresses, hash place records and
+group duplicates, from files or standard input, in input order; guess
 addresses' languages and list their tokens; fetch libpostal's data
 (addrnorm data).
 
@@ -16,7 +16,7 @@ import sys
 
 import addrnorm
 from addrnorm import data, text_commands
-from addrnorm.commands import command_expand, command_hash
+from addrnorm.commands import command_expand, command_hash, command_parse
 from addrnorm.library_messages import LibraryMessages
 from addrnorm.dedupe.model import DEFAULT_MAX_BLOCK, DEFAULT_THRESHOLD
 from addrnorm.options import EXPAND_FLAGS, FLAG_DEFAULTS, GEOHASH_PRECISION, HASH_FLAGS
@@ -70,7 +70,7 @@ def add_input(parser):
                              "(default: a tab for FILE.tsv and FILE.tab, with or without .gz, else a comma)")
 
 
-def add_common(parser):
+def add_common(parser, languages=True):
     parser.add_argument("-o", "--output", default="-", help="where to write (default: -, standard output)")
     parser.add_argument("-j", "--jobs", type=int, default=1, help="worker processes (default: 1)")
     parser.add_argument("-q", "--quiet", action="store_true",
@@ -81,7 +81,8 @@ def add_common(parser):
     parser.add_argument("--bad-records", metavar="FILE",
                         help="as --skip-bad, and list every skipped record in FILE, a line each: "
                              "file, line number, reason, separated by tabs (default: none)")
-    parser.add_argument("--languages", help="language codes, comma-separated: en,fr (default: libpostal guesses)")
+    if languages:
+        parser.add_argument("--languages", help="language codes, comma-separated: en,fr (default: libpostal guesses)")
     add_input(parser)
 
 
@@ -190,8 +191,32 @@ def build_parser():
     add_switches(expand, EXPAND_FLAGS, "normalization options")
     expand.set_defaults(run=command_expand)
 
+    parsing = commands.add_parser("parse", help="the labelled parts of each one-line address (libpostal's parser: "
+                                                "2 GB of memory, fetched by 'addrnorm data download --parser')")
+    parsing.add_argument("addresses", nargs="*",
+                         help="addresses; none, or - alone: read them one per line from -i FILE or standard input")
+    parsing.add_argument("-i", "--input", help="a file of addresses, one per line; - for standard input "
+                                               "(default: standard input when no address is given)")
+    parsing.add_argument("--format", choices=["jsonl", "csv"], default="jsonl",
+                         help="jsonl: an object per input, {\"line\", \"input\", \"parsed\": {label: value}}; csv: "
+                              "line, input and a column per label found (default: jsonl)")
+    parsing.add_argument("--column", metavar="NAME",
+                         help="read records (CSV with a header, or JSON Lines) and parse their field NAME, writing "
+                              "each record through with its parts (default: none, a line is an address)")
+    parsing.add_argument("--input-format", choices=["csv", "jsonl"],
+                         help="with --column (default: jsonl for FILE.jsonl, .ndjson and .json, else csv)")
+    parsing.add_argument("--language", help="an ISO 639-1 code, passed on to libpostal, whose 1.1 parser does not "
+                                            "use it (default: none)")
+    parsing.add_argument("--country", help="an ISO 3166-1 alpha-2 code, passed on likewise (default: none)")
+    add_common(parsing, languages=False)
+    parsing.set_defaults(run=command_parse)
+
     hashing = commands.add_parser("hash", help="near-duplicate keys of each place record")
     add_hash_options(hashing)
+    hashing.add_argument("--parse", action="append", metavar="COLUMN",
+                         help="a column holding a one-line address: libpostal's parser splits it into labelled "
+                              "parts that join the record's fields (a column of the record under the same label "
+                              "wins); repeatable; loads the parser, 2 GB (default: none)")
     add_common(hashing)
     hashing.set_defaults(run=command_hash)
 

@@ -1,14 +1,16 @@
-"""The addrnorm command's record commands, expand, hash and dupes: what each
-reads, hands to libpostal and writes, and what it says at the end."""
+"""The addrnorm command's record commands, expand, parse, hash and dupes:
+what each reads, hands to libpostal and writes, and what it says at the end."""
 from addrnorm import AddressComponent
-from addrnorm.calls import expand_field, expand_one, hash_one, warm_up_expand, warm_up_hash
+from addrnorm.calls import (expand_field, expand_one, hash_one, parse_field, parse_one, warm_up_expand, warm_up_hash,
+                            warm_up_parse, warm_up_parsed_hash)
 from addrnorm.languages import check_languages
 from addrnorm.options import EXPAND_FLAGS, HASH_FLAGS, LABELS
+from addrnorm.parsing import LABELS as PARSER_LABELS, check_codes
 from addrnorm.progress import Progress, Run, count
 from addrnorm.readers import read_records, text_records
 from addrnorm.records import InputError
 from addrnorm.sources import open_input
-from addrnorm.writers import ExpansionWriter, RecordWriter
+from addrnorm.writers import ExpansionWriter, ParsedWriter, RecordWriter
 
 # Separators a header of one column may hide, suggested for --delimiter.
 SEPARATORS = (";", "\t", "|")
@@ -67,6 +69,62 @@ def expand_column(options, out, run, keywords):
     return run
 
 
+def command_parse(options, out):
+    run = Run(options)
+    try:
+        codes = (options.language, check_codes(options.language, options.country))
+    except ValueError as error:
+        raise InputError("--%s" % error)
+    if options.column:
+        return parse_column(options, out, run, codes)
+    if options.input_format or options.delimiter:
+        raise InputError("--input-format and --delimiter go with --column: without it each line is an address")
+    if options.addresses and options.addresses != ["-"]:
+        if options.input:
+            raise InputError("addresses and -i FILE: give one or the other")
+        name = "<arguments>"
+        records = [(n, address if address.strip() else None) for n, address in enumerate(options.addresses, 1)]
+        progress = Progress(options.quiet, "parsing", len(records))
+    else:
+        source = open_input(options.input or "-", options.encoding)
+        name, records = source.name, text_records(source)
+        progress = Progress.reading(source, options.quiet, "parsing")
+    writer = ParsedWriter(out, options.format, PARSER_LABELS)
+    parts = 0
+    # A blank line is written too, with no parts, so the output keeps a
+    # place for every line.
+    for number, address, result in run.results(records, name, progress, parse_one, codes, warm_up_parse, blank=""):
+        writer.write(number, address, result)
+        parts += len(result)
+    writer.close()
+    run.summary(count(run.records, "address", "addresses"), count(parts, "labelled part"))
+    return run
+
+
+def parse_column(options, out, run, codes):
+    """--column: one field of each record parsed, the record written through."""
+    if options.addresses:
+        raise InputError("--column reads records from -i FILE or standard input, not addresses")
+    source, records, header = read_records(options.input or "-", options.input_format, options.delimiter,
+                                           options.encoding)
+    if header is not None and options.column not in header:
+        raise InputError("--column: %s has no column %r (its columns: %s)" % (
+            source.name, options.column, ", ".join(header)))
+    writer = ParsedWriter(out, options.format, PARSER_LABELS, header, records=True)
+    parts = blank = 0
+    progress = Progress.reading(source, options.quiet, "parsing")
+    for number, record, result in run.results(records, source.name, progress, parse_field, (options.column, codes),
+                                              warm_up_parse):
+        run.write(writer, source.name, number, record, result)
+        parts += len(result)
+        value = record.get(options.column)
+        blank += value is None or not str(value).strip()
+    writer.close()
+    run.summary(count(run.records, "record"), count(parts, "labelled part"),
+                count(blank, "blank address", "blank addresses"))
+    return run
+
+
 class Keys:
     """The keys the records gave, and what a mapping reached, to say so when
     a run gives no key at all."""
@@ -96,11 +154,13 @@ def read_places(options):
     mapping checked against the header."""
     job = hash_options(options)
     mapping, lat, lon, _ = job
+    parse = tuple(getattr(options, "parse", None) or ())
     source, records, header = read_records(options.input, options.input_format, options.delimiter,
                                            options.encoding)
     if header is not None:
-        check_header(source.name, header, mapping, lat, lon)
-    return source, records, header, job
+        check_header(source.name, header, mapping, lat, lon, parse)
+    # The columns to parse go with the calls' options, as their fifth item.
+    return source, records, header, job + (parse,) if parse else job
 
 
 def command_hash(options, out):
@@ -109,7 +169,8 @@ def command_hash(options, out):
     writer = RecordWriter(out, options.format, header, "keys")
     keys = Keys(job[0], header)
     progress = Progress.reading(source, options.quiet, "hashing")
-    for number, record, result in run.results(records, source.name, progress, hash_one, job, warm_up_hash):
+    warm_up = warm_up_parsed_hash if len(job) > 4 else warm_up_hash
+    for number, record, result in run.results(records, source.name, progress, hash_one, job, warm_up):
         keys.add(record, result)
         run.write(writer, source.name, number, record, result)
     run.summary(count(run.records, "record"), count(keys.count, "key"),
@@ -176,15 +237,16 @@ def hash_options(options):
     return mapping, options.lat, options.lon, keywords
 
 
-def check_header(name, header, mapping, lat, lon):
+def check_header(name, header, mapping, lat, lon, parse=()):
     """Every column the options name is in the header, and some column is
-    one of libpostal's labels, after the mapping."""
-    for option, columns in (("--map", mapping), ("--lat", [lat] if lat else []), ("--lon", [lon] if lon else [])):
+    one of libpostal's labels, after the mapping, or one to parse."""
+    for option, columns in (("--map", mapping), ("--lat", [lat] if lat else []), ("--lon", [lon] if lon else []),
+                            ("--parse", parse)):
         for column in columns:
             if column not in header:
                 raise InputError("%s: %s has no column %r (its columns: %s)" % (
                     option, name, column, ", ".join(header)))
-    if any(mapping.get(column, column) in LABELS for column in header if column not in (lat, lon)):
+    if parse or any(mapping.get(column, column) in LABELS for column in header if column not in (lat, lon)):
         return
     hint = ""
     if len(header) == 1:

@@ -2,8 +2,9 @@
 what a data directory holds.
 
 A download streams upstream's two release archives (the base data and the
-language classifier; not the parser, which no module uses) into a new
-directory beside the target, refusing any member that would land outside it,
+language classifier; with --parser, the address parser's model too, 1.9 GB
+unpacked, which only parse_address reads) into a new directory beside the
+target, refusing any member that would land outside it,
 checks it by setting libpostal up from it in a child process, and only then
 renames it into place: a failure at any step leaves the data already there
 as it was.  Exit status: 0 done, 1 a failed download or check, 2 an
@@ -18,7 +19,7 @@ import tempfile
 
 from addrnorm import datadir
 from addrnorm.archive import Failure, fetch, scheme_of
-from addrnorm.datadir import FILES, MARKERS, RELEASE
+from addrnorm.datadir import FILES, MARKERS, PARSER_FILES, PARSER_MARKER, RELEASE
 
 UPSTREAM = "https://github.com/openvenues/libpostal/releases/download"
 # Each archive and the folders it unpacks into the data directory.
@@ -26,20 +27,28 @@ ARCHIVES = (
     ("libpostal_data.tar.gz", ("address_expansions", "numex", "transliteration")),
     ("language_classifier.tar.gz", ("language_classifier",)),
 )
+PARSER_ARCHIVE = ("parser.tar.gz", ("address_parser",))
 OURS = {folder for _, folders in ARCHIVES for folder in folders} | {name for name, _ in MARKERS}
 CHECK_TIMEOUT = 900
 CHECK = ("import sys\nsys.path.insert(0, sys.argv[1])\nfrom addrnorm import _expand\n"
          "sys.exit(0 if _expand.expand_address(sys.argv[2]) else 3)\n")
+# With the parser: an address parsed too, into more than one part.
+CHECK_PARSER = ("import sys\nsys.path.insert(0, sys.argv[1])\nfrom addrnorm import _expand, _parser\n"
+                "if not _expand.expand_address(sys.argv[2]):\n    sys.exit(3)\n"
+                "sys.exit(0 if len(_parser.parse_address(sys.argv[2]) or ()) > 1 else 4)\n")
 CHECK_ADDRESS = "781 Franklin Ave Crown Hts Brooklyn NY"
+CHECK_PARSED_ADDRESS = "781 Franklin Ave, Brooklyn, NY 11216"
 
 
-def check(folder):
-    """Sets libpostal up from the folder in a child process and expands one
-    address: the data must work, not merely be there."""
+def check(folder, parser=False):
+    """Sets libpostal (and, with parser, its parser) up from the folder in a
+    child process and expands (and parses) one address: the data must work,
+    not merely be there."""
     package_parent = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     env = dict(os.environ, LIBPOSTAL_DATA_DIR=folder)
     try:
-        process = subprocess.run([sys.executable, "-c", CHECK, package_parent, CHECK_ADDRESS], env=env, cwd=folder,
+        process = subprocess.run([sys.executable, "-c", CHECK_PARSER if parser else CHECK, package_parent,
+                                  CHECK_PARSED_ADDRESS if parser else CHECK_ADDRESS], env=env, cwd=folder,
                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True,
                                  timeout=CHECK_TIMEOUT)
     except subprocess.TimeoutExpired:
@@ -57,7 +66,9 @@ def replace(directory, new):
         os.rename(new, directory)
         return
     old = new + "-old"
-    carried = [name for name in os.listdir(directory) if name not in OURS]
+    # What the new folder holds replaces the old (the parser's, with --parser).
+    carried = [name for name in os.listdir(directory)
+               if name not in OURS and not os.path.lexists(os.path.join(new, name))]
     moved = []
     try:
         for name in carried:
@@ -76,14 +87,15 @@ def replace(directory, new):
     shutil.rmtree(old, ignore_errors=True)
 
 
-def download(directory, source, force, progress):
+def download(directory, source, force, progress, parser=False):
     """Returns the summary line; raises Failure."""
     scheme_of(source)
     directory = os.path.realpath(directory)
     if os.path.exists(directory) and not os.path.isdir(directory):
         raise Failure("%s is not a directory" % directory, 2)
-    if not force and datadir.up_to_date(directory):
-        return "libpostal's data %s in %s is up to date (--force fetches it again)" % (RELEASE, directory)
+    if not force and datadir.up_to_date(directory, parser):
+        return "libpostal's data %s%s in %s is up to date (--force fetches it again)" % (
+            RELEASE, " with the parser" if parser else "", directory)
     parent = os.path.dirname(directory)
     try:
         os.makedirs(parent, exist_ok=True)
@@ -96,23 +108,24 @@ def download(directory, source, force, progress):
         mask = os.umask(0)
         os.umask(mask)
         os.chmod(new, 0o777 & ~mask)
-        for name, folders in ARCHIVES:
+        for name, folders in ARCHIVES + ((PARSER_ARCHIVE,) if parser else ()):
             fetch(source, name, folders, new, progress)
-        gone = datadir.missing(new)
+        files = FILES + (PARSER_FILES if parser else ())
+        gone = datadir.missing(new, files)
         if gone:
             raise Failure("the archives lack %s" % ", ".join(gone))
-        for name, version in MARKERS:
+        for name, version in MARKERS + ((PARSER_MARKER,) if parser else ()):
             with open(os.path.join(new, name), "w", encoding="utf-8") as marker:
                 marker.write(version + "\n")
-        check(new)
+        check(new, parser)
         replace(directory, new)
     except OSError as error:
         raise Failure("%s: %s" % (getattr(error, "filename", None) or directory, error.strerror or error))
     finally:
         shutil.rmtree(new, ignore_errors=True)
-    size = sum(datadir.file_size(directory, name) for name in FILES)
-    return "libpostal's data %s installed in %s: %d files, %.1f MB, checked by expanding an address" % (
-        RELEASE, directory, len(FILES), size / 1e6)
+    size = sum(datadir.file_size(directory, name) for name in files)
+    return "libpostal's data %s installed in %s: %d files, %.1f MB, checked by expanding%s an address" % (
+        RELEASE, directory, len(files), size / 1e6, " and parsing" if parser else "")
 
 
 def _terminated(signum, frame):
@@ -127,7 +140,7 @@ def command_download(options):
         pass
     try:
         summary = download(options.dir or datadir.own_directory(), options.source, options.force,
-                           sys.stderr.isatty())
+                           sys.stderr.isatty(), options.parser)
     except Failure as failure:
         sys.stderr.write("addrnorm: data download: %s\n" % failure)
         if failure.status > 128:
@@ -168,14 +181,25 @@ def describe(directory, reason):
     for name in FILES:
         size = datadir.file_size(directory, name)
         lines.append("  %-45s %s" % (name, "missing" if size is None else "%10d bytes (%.1f MB)" % (size, size / 1e6)))
+    # The parser's files, fetched only on request: their absence is no fault.
+    for name in PARSER_FILES:
+        size = datadir.file_size(directory, name)
+        lines.append("  %-45s %s" % (name, "missing" if size is None else "%10d bytes (%.1f MB)" % (size, size / 1e6)))
     versions = datadir.markers(directory)
-    lines.append("markers: " + ", ".join("%s %s" % (name, versions[name] or "missing") for name, _ in MARKERS))
+    versions[PARSER_MARKER[0]] = datadir.parser_marker(directory)
+    lines.append("markers: " + ", ".join("%s %s" % (name, versions[name] or "missing")
+                                         for name, _ in MARKERS + (PARSER_MARKER,)))
     gone = datadir.missing(directory)
     if gone:
         lines.append("missing: " + ", ".join(gone))
         lines.append("to fetch them: %s" % datadir.fix_command(directory, reason, False))
     else:
         lines.append("complete")
+    if datadir.missing(directory, PARSER_FILES):
+        lines.append("parsing: not available (the parser's files are missing; '%s' fetches them, 570 MB)" %
+                     datadir.fix_command(directory, reason, False, parser=True))
+    else:
+        lines.append("parsing: available")
     return lines, gone
 
 
@@ -190,6 +214,9 @@ def add_command(commands):
                           help="an http(s) URL, a file:// URL or a directory holding %s/<archive> "
                                "(default: libpostal's releases, %s)" % (RELEASE, UPSTREAM))
     fetching.add_argument("--force", action="store_true", help="fetch it even when the data there is up to date")
+    fetching.add_argument("--parser", action="store_true",
+                          help="the address parser's model too (about 570 MB to download, 1.9 GB unpacked; needed "
+                               "by parse_address and addrnorm parse) (default: off)")
     fetching.set_defaults(run=command_download)
     showing = actions.add_parser("info", help="the data directory in use and why, its files and what is missing")
     showing.add_argument("--dir", help="the directory to look at (default: the one the modules would read)")

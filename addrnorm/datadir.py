@@ -18,6 +18,11 @@ RELEASE = "v1.0.0"
 BASE_FILES = ("address_expansions/address_dictionary.dat", "numex/numex.dat", "transliteration/transliteration.dat")
 CLASSIFIER_FILE = "language_classifier/language_classifier.dat"
 FILES = BASE_FILES + (CLASSIFIER_FILE,)
+# The address parser's model (1.9 GB), fetched only on request
+# (addrnorm data download --parser) and read only by _parser.
+PARSER_FILES = ("address_parser/address_parser_crf.dat", "address_parser/address_parser_postal_codes.dat",
+                "address_parser/address_parser_phrases.dat", "address_parser/address_parser_vocab.trie")
+PARSER_MARKER = ("parser_model_file_version", RELEASE)
 # The marker files libpostal's own downloader writes, with the versions of
 # this release.
 MARKERS = (("data_version", "v1"), ("base_data_file_version", RELEASE),
@@ -76,8 +81,19 @@ def markers(directory):
     return found
 
 
-def up_to_date(directory):
+def up_to_date(directory, parser=False):
+    if parser and (missing(directory, PARSER_FILES) or parser_marker(directory) != PARSER_MARKER[1]):
+        return False
     return not missing(directory) and markers(directory) == dict(MARKERS)
+
+
+def parser_marker(directory):
+    """The parser's marker file's version, None where it is missing."""
+    try:
+        with open(os.path.join(directory, PARSER_MARKER[0]), encoding="utf-8") as marker:
+            return marker.read().strip()
+    except (OSError, ValueError):
+        return None
 
 
 def libpostal_library():
@@ -168,27 +184,28 @@ def _caller_level():
     return level
 
 
-def fix_command(directory, reason, force):
+def fix_command(directory, reason, force, parser=False):
     """The command that puts the data where the modules will read it."""
-    command = "addrnorm data download"
+    command = "addrnorm data download" + (" --parser" if parser else "")
     if reason in (VARIABLE, GIVEN):
         command += " --dir " + shlex.quote(directory)
     return command + (" --force" if force else "")
 
 
-def load_error_message():
+def load_error_message(parser=False):
     """What LibpostalLoadError says: the directory tried, what is missing
-    there, and the command that fixes it."""
+    there, and the command that fixes it; with parser, for the set-up of
+    the address parser, whose files count too."""
     directory, reason = _choice or choose()
     if directory is None:
         return ("Error loading libpostal: its set-up failed reading libpostal's data files from its compiled-in "
                 "directory (the --datadir libpostal was built with), which could not be found from here. Fetch "
                 "the data with '%s' (into addrnorm's own data directory, %s), or point LIBPOSTAL_DATA_DIR at a "
-                "directory that holds it." % (fix_command(None, reason, False), own_directory()))
-    gone = missing(directory)
+                "directory that holds it." % (fix_command(None, reason, False, parser), own_directory()))
+    gone = missing(directory, FILES + PARSER_FILES if parser else FILES)
     found = ("Missing there: %s." % ", ".join(gone) if gone else
              "Its data files are all there, so one of them is damaged or cannot be read.")
-    fix = "run '%s'" % fix_command(directory, reason, force=not gone and reason != COMPILED_IN)
+    fix = "run '%s'" % fix_command(directory, reason, not gone and reason != COMPILED_IN, parser)
     if reason == COMPILED_IN:
         fix += " (it fetches libpostal's data files into addrnorm's own data directory, %s, which is read first)" % (
             own_directory())

@@ -80,6 +80,55 @@ class RecordWriter:
         self.csv.writerow([record.get(column, "") for column in self.header] + [_cell(item) for item in values])
 
 
+class ParsedWriter:
+    """Each input's parse, {label: value}, with the line it came from: jsonl,
+    an object per input ({"line", "input" or "record", "parsed"}), written as
+    it comes; csv, a row per input with a column per label that any input
+    gave, which are known only at the end, so the rows wait in a temporary
+    file until close.  With a header (--column), the record's columns come
+    first, and a label that is also one of them is named parsed_LABEL."""
+
+    def __init__(self, out, form, labels, header=None, records=False):
+        self.out, self.form, self.labels, self.header = out, form, labels, header
+        self.key = "record" if records else "input"
+        self.found = []
+        self.rows = tempfile.TemporaryFile("w+", encoding="utf-8") if form == "csv" else None
+
+    def write(self, number, item, parsed):
+        if self.rows is None:
+            self.out.write(json.dumps({"line": number, self.key: item, "parsed": parsed}, ensure_ascii=False) + "\n")
+            return
+        if self.key == "record":
+            if self.header is None:
+                self.header = list(item)
+            for column in item:
+                if column not in self.header:
+                    raise BadRecord("field %r is not a column of the CSV output (its columns come from the first "
+                                    "record); use --format jsonl" % column)
+        for label in parsed:
+            if label not in self.found:
+                self.found.append(label)
+        self.rows.write(json.dumps([number, item, parsed], ensure_ascii=False) + "\n")
+
+    def close(self):
+        if self.rows is None:
+            return
+        try:
+            known = [label for label in self.labels if label in self.found]
+            labels = known + [label for label in self.found if label not in known]
+            before = list(self.header or ()) if self.key == "record" else ["line", "input"]
+            names = ["parsed_" + label if label in before else label for label in labels]
+            writer = csv.writer(self.out, lineterminator="\n")
+            writer.writerow(before + names)
+            self.rows.seek(0)
+            for line in self.rows:
+                number, item, parsed = json.loads(line)
+                start = [_cell(item.get(column, "")) for column in before] if self.key == "record" else [number, item]
+                writer.writerow(start + [parsed.get(label, "") for label in labels])
+        finally:
+            self.rows.close()
+
+
 class Output:
     """The command's output. A regular file (or a new one) is written as a
     temporary file beside it, renamed over it by finish(): a run that fails or

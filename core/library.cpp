@@ -27,6 +27,8 @@ struct LibraryShare {
     // never mixes results from two data sets.
     bool directory_decided;
     char *directory;
+    // Instances that hold the address parser too; never more than holders.
+    Py_ssize_t parser_holders;
 };
 
 void free_share(PyObject *capsule) {
@@ -135,15 +137,39 @@ bool acquire_library(PyObject *module) {
     return true;
 }
 
+bool acquire_parser(PyObject *module) {
+    ModuleState *state = module_state(module);
+    LibraryShare *share = state->library_share != nullptr ? share_of(state->library_share) : nullptr;
+    if (share == nullptr) {
+        PyErr_SetString(PyExc_TypeError, "Error loading libpostal");
+        return false;
+    }
+    if (state->holds_parser) return true;
+    // The parser's own set-up finds its folder inside the directory the
+    // library was set up from, so the two never come from different data.
+    if (share->parser_holders == 0 &&
+        !(share->directory ? libpostal_setup_parser_datadir(share->directory) : libpostal_setup_parser())) {
+        PyErr_SetString(PyExc_TypeError, "Error loading libpostal");
+        return false;
+    }
+    share->parser_holders++;
+    state->holds_parser = true;
+    return true;
+}
+
 void release_library(PyObject *module) {
     ModuleState *state = module_state(module);
     PyRef capsule = PyRef::taken_from(state->library_share);
+    bool held_parser = state->holds_parser;
+    state->holds_parser = false;
     if (!capsule) return;
     LibraryShare *share = share_of(capsule.get());
     if (share == nullptr) {
         PyErr_Clear();
         return;
     }
+    // The parser goes before the library it was set up on.
+    if (held_parser && --share->parser_holders == 0) libpostal_teardown_parser();
     if (--share->holders == 0) {
         libpostal_teardown_language_classifier();
         libpostal_teardown();

@@ -20,7 +20,14 @@ namespace addrnorm {
 // the module holding no share and the library as it was.
 bool acquire_library(PyObject *module);
 
-// Gives the module's share back, at most once; tears the library down when it
+// Takes the module's share of libpostal's address parser, on top of a share
+// of the library the module already holds, setting the parser up from the
+// same data directory if no instance holds it.  Its model takes seconds and
+// about 2 GB to load, so only the module that parses takes it.  On failure
+// sets TypeError "Error loading libpostal" and leaves the parser as it was.
+bool acquire_parser(PyObject *module);
+
+// Gives the module's share back (with its share of the parser, if any), at most once; tears the library down when it
 // was the last.
 void release_library(PyObject *module);
 

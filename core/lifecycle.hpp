@@ -25,6 +25,9 @@ struct ModuleState {
     // This instance's share of libpostal (see library.hpp), or null when it
     // holds none: _wordclass, a failed import, or an instance already cleared.
     PyObject *library_share;
+    // Whether the share above includes one of the address parser (_parser
+    // only): the parser is torn down when its last holder lets go.
+    bool holds_parser;
 };
 
 ModuleState *module_state(PyObject *module);

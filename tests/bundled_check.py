@@ -46,7 +46,8 @@ def check_linkage():
     assert os.path.isfile(BUNDLED) and not os.path.islink(BUNDLED), "no libpostal.so.1 file in " + PACKAGE
     assert sorted(f for f in os.listdir(PACKAGE) if "libpostal" in f) == ["libpostal.so.1"], os.listdir(PACKAGE)
     assert "libpostal_setup_datadir" in output("nm", "-D", "--defined-only", BUNDLED)
-    for name, links in (("_expand", True), ("_kinhash", True), ("_duplicate", True), ("_wordclass", False)):
+    for name, links in (("_expand", True), ("_kinhash", True), ("_duplicate", True), ("_parser", True),
+                        ("_wordclass", False)):
         path = module_file(name)
         entries = dynamic_section(path)
         assert ("libpostal.so.1" in entries.get("NEEDED", [])) == links, (name, entries)
@@ -59,7 +60,8 @@ def check_linkage():
             assert resolved and os.path.realpath(resolved.group(1)) == os.path.realpath(BUNDLED), (name, resolved)
         else:
             assert resolved is None, (name, resolved)
-    print("linkage: _expand, _kinhash and _duplicate load", BUNDLED, "by $ORIGIN; _wordclass links no libpostal")
+    print("linkage: _expand, _kinhash, _duplicate and _parser load", BUNDLED, "by $ORIGIN; _wordclass links no "
+          "libpostal")
 
 
 def child(code, **env):

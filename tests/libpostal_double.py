@@ -47,7 +47,8 @@ class FuzzyOptions(ctypes.Structure):
 class Counters(ctypes.Structure):
     _fields_ = [(name, c_long) for name in (
         "setup", "classifier_setup", "classifier_teardown", "teardown", "calls_while_down",
-        "teardown_while_down", "live_arrays", "destroy_faults", "calls")]
+        "teardown_while_down", "live_arrays", "destroy_faults", "calls", "parser_setup", "parser_teardown",
+        "parser_teardown_while_down", "parses_while_down", "live_responses")]
 
     def as_dict(self):
         return {name: getattr(self, name) for name, _ in self._fields_}
@@ -121,6 +122,13 @@ class Double:
             ("double_last_side_score", c_double, [c_size_t, c_size_t]),
             ("double_last_fuzzy_options", POINTER(FuzzyOptions), []),
             ("libpostal_get_default_fuzzy_duplicate_options", FuzzyOptions, []),
+            ("double_set_parser_setup_result", None, [c_bool]),
+            ("double_parser_up", c_bool, []),
+            ("double_parser_directory", c_char_p, []),
+            ("double_set_parse_result", None, [POINTER(c_char_p), POINTER(c_char_p), c_size_t]),
+            ("double_set_null_parse", None, []),
+            ("double_last_parser_language", c_char_p, []),
+            ("double_last_parser_country", c_char_p, []),
             ("libpostal_get_default_options", NormalizeOptions, []),
             ("libpostal_get_near_dupe_hash_default_options", HashOptions, []),
         ):
@@ -194,6 +202,32 @@ class Double:
         fuzzy ones, similarity) until reset; by default the double answers 9
         (exact) when the two sides carry the same strings, else 0."""
         self.lib.double_set_duplicate_result(status, similarity)
+
+    def set_parser_setup_result(self, succeeds):
+        self.lib.double_set_parser_setup_result(succeeds)
+
+    def parser_up(self):
+        return self.lib.double_parser_up()
+
+    def parser_directory(self):
+        """The directory the parser's last set-up was given; None for the compiled-in one."""
+        name = self.lib.double_parser_directory()
+        return None if name is None else name.decode("utf-8", "surrogateescape")
+
+    def set_parse(self, pairs):
+        """Every later parse answers with these (component, label) byte
+        strings; None answers null."""
+        if pairs is None:
+            self.lib.double_set_null_parse()
+            return
+        components = (c_char_p * max(len(pairs), 1))(*[component for component, _ in pairs])
+        labels = (c_char_p * max(len(pairs), 1))(*[label for _, label in pairs])
+        self.lib.double_set_parse_result(components, labels, len(pairs))
+
+    def last_parse_codes(self):
+        """(language, country) the last parse was sent, None where it was sent none."""
+        return tuple(None if code is None else code.decode("utf-8", "surrogateescape")
+                     for code in (self.lib.double_last_parser_language(), self.lib.double_last_parser_country()))
 
     def fuzzy_default_thresholds(self):
         options = self.lib.libpostal_get_default_fuzzy_duplicate_options()

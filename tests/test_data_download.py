@@ -14,8 +14,8 @@ from addrnorm import archive, cli
 from terminal import run_on_a_terminal
 from tqdm import tqdm
 
-from data_archives import (BASE, CLASSIFIER, SIGNATURES, Server, archive as make_archive, data_files, lay_out, release,
-                           snapshot, tar_gz)
+from data_archives import (BASE, CLASSIFIER, PARSER as PARSER_ARCHIVE, SIGNATURES, Server, archive as make_archive,
+                           data_files, lay_out, parser_files, release, snapshot, tar_gz)
 
 # Under valgrind only the good download runs: it is the one path on which
 # the modules set libpostal up from new data (in the check's child); the rest
@@ -251,3 +251,67 @@ def test_progress_with_sizes_on_a_terminal_into_the_own_directory(tmp_path, good
     assert b"installed in " + str(tmp_path / "xdg" / "addrnorm").encode() in shown
     assert not (tmp_path / "xdg" / "addrnorm" / "address_parser").exists()
     assert (tmp_path / "xdg" / "addrnorm" / "data_version").read_bytes() == b"v1\n"
+
+
+# The parser's model, on request only.
+
+def parser_release(files, parser):
+    return dict(release(files), **{PARSER_ARCHIVE: make_archive(PARSER_ARCHIVE, parser, only=list(parser))})
+
+
+def test_with_parser_the_model_is_fetched_checked_and_replaces_the_old(server, files, target, capsys):
+    parser = parser_files()
+    server.archives.update(parser_release(files, parser))
+    (target / "address_parser" / "address_parser_crf.dat").write_bytes(b"earlier model")
+    assert data("download", "--parser", "--dir", str(target), "--from", server.url) == 0
+    said = one_line(capsys)
+    assert "8 files" in said and "checked by expanding and parsing an address" in said
+    assert server.requests == ["/v1.0.0/" + name for name in (BASE, CLASSIFIER, PARSER_ARCHIVE)]
+    got = snapshot(str(target))
+    assert {name: got[os.path.join(*name.split("/"))] for name in parser} == parser
+    assert got["parser_model_file_version"] == b"v1.0.0\n"
+    # The whole old folder goes: a file the release does not hold with it.
+    assert PARSER not in got
+    assert sorted(os.listdir(str(target.parent))) == ["data"]
+    # Up to date with the parser; without --parser, the base alone is asked
+    # about, and the parser's files are kept.
+    assert data("download", "--parser", "--dir", str(target), "--from", server.url) == 0
+    assert "up to date" in one_line(capsys) and len(server.requests) == 3
+    assert data("download", "--dir", str(target), "--from", server.url, "--force") == 0
+    one_line(capsys)
+    assert server.requests[3:] == ["/v1.0.0/" + BASE, "/v1.0.0/" + CLASSIFIER]
+    assert snapshot(str(target)) == got
+
+
+@python_only
+@pytest.mark.parametrize("change, message", [
+    ({"address_parser/address_parser_vocab.trie": b"\0\0\0\0 no signature"}, "libpostal could not use the new data"),
+    ({"address_parser/address_parser_phrases.dat": None}, "the archives lack address_parser/address_parser_phrases.dat"),
+], ids=["unsigned", "missing"])
+def test_a_bad_parser_archive_leaves_the_data_as_it_was(server, files, target, capsys, change, message):
+    parser = {name: body for name, body in dict(parser_files(), **change).items() if body is not None}
+    server.archives.update(parser_release(files, parser))
+    before = snapshot(str(target))
+    assert data("download", "--parser", "--dir", str(target), "--from", server.url) == 1
+    assert message in one_line(capsys)
+    assert snapshot(str(target)) == before and sorted(os.listdir(str(target.parent))) == ["data"]
+
+
+@python_only
+def test_info_tells_whether_parsing_is_available(tmp_path, capsys):
+    folder = tmp_path / "data"
+    for name, body in list(data_files(real=None).items()) + list(parser_files().items()):
+        folder.joinpath(*name.split("/")).parent.mkdir(parents=True, exist_ok=True)
+        folder.joinpath(*name.split("/")).write_bytes(body)
+    assert data("info", "--dir", str(folder)) == 0
+    out = capsys.readouterr().out
+    for name, body in parser_files().items():
+        assert any(line.split()[:1] == [name] and "%10d bytes" % len(body) in line for line in out.splitlines()), out
+    assert out.splitlines()[-1] == "parsing: available"
+    os.remove(str(folder.joinpath("address_parser", "address_parser_vocab.trie")))
+    # The parser is opt-in: without it the data is still complete.
+    assert data("info", "--dir", str(folder)) == 0
+    out = capsys.readouterr().out
+    assert "complete" in out.splitlines()
+    assert out.splitlines()[-1] == ("parsing: not available (the parser's files are missing; 'addrnorm data download "
+                                    "--parser --dir %s' fetches them, 570 MB)" % folder)

@@ -1,7 +1,7 @@
 """Import, clear and re-import, each in a fresh interpreter."""
 import pytest
 
-LIBRARY_MODULES = ["_expand", "_kinhash", "_duplicate"]
+LIBRARY_MODULES = ["_expand", "_kinhash", "_duplicate", "_parser"]
 
 
 # _text shares the others' set-up code: one case of it (each case is a
@@ -37,7 +37,8 @@ def test_an_import_after_a_failed_one_sets_the_library_up(python, name):
 
 @pytest.mark.parametrize("first, second", [
     ("_expand", "_expand"), ("_kinhash", "_kinhash"), ("_expand", "_kinhash"), ("_kinhash", "_expand"),
-    ("_duplicate", "_duplicate"), ("_duplicate", "_expand"), ("_kinhash", "_duplicate"), ("_kinhash", "_text")])
+    ("_duplicate", "_duplicate"), ("_duplicate", "_expand"), ("_kinhash", "_duplicate"), ("_kinhash", "_text"),
+    ("_parser", "_parser"), ("_parser", "_expand"), ("_kinhash", "_parser")])
 def test_the_library_stays_up_while_any_instance_lives(python, first, second):
     result = python(program="stays_up.py", args=[first, second])
     up_after_first, up_after_last, counters = result
@@ -74,7 +75,8 @@ def test_a_replaced_instance_is_collected_without_tearing_down(python):
     assert result == [True, True, 0, ["still up"], 0]
 
 
-@pytest.mark.parametrize("name", LIBRARY_MODULES + ["_wordclass"])
+# _parser's state holds its labels too (test_parser.py).
+@pytest.mark.parametrize("name", [name for name in LIBRARY_MODULES if name != "_parser"] + ["_wordclass"])
 def test_the_traverse_hook_visits_the_exception_class_only(python, name):
     result = python(program="traverse_hook.py", args=[name])
     assert result == [True, 0, 7, 0, []]
@@ -111,7 +113,7 @@ def test_exit_with_every_module_live_is_clean(python, monkeypatch):
     assert process.stdout.strip() == "['at exit'] ['city|x'] 9"
     assert process.stderr.strip().endswith(
         "double at exit: setup 1 teardown 1 classifier_teardown 1 calls_while_down 0 teardown_while_down 0 "
-        "live_arrays 0")
+        "live_arrays 0 parser_setup 0 parser_teardown 0 live_responses 0")
 
 
 @pytest.mark.parametrize("order", [
@@ -120,6 +122,7 @@ def test_exit_with_every_module_live_is_clean(python, monkeypatch):
     ("_wordclass", "_expand", "_kinhash"), ("_wordclass", "_kinhash", "_expand"),
     ("_duplicate", "_expand", "_kinhash"), ("_kinhash", "_duplicate", "_expand"), ("_expand", "_kinhash", "_duplicate"),
     ("_duplicate", "_wordclass", "_kinhash", "_expand"), ("_wordclass", "_expand", "_duplicate", "_kinhash"),
+    ("_parser", "_expand", "_wordclass"), ("_expand", "_parser", "_duplicate"), ("_kinhash", "_duplicate", "_parser"),
 ])
 def test_every_import_order_clear_and_reimport(python, order):
     result = python(program="import_orders.py", args=order)

@@ -25,7 +25,8 @@ def test_importing_the_package_sets_nothing_up(python):
     """)
     # Pure Python, and nothing of what a de-duplication run loads.
     cheap_modules = ["addrnorm._wordclass", "addrnorm.classifiers", "addrnorm.dedupe", "addrnorm.dedupe.fields",
-                     "addrnorm.dedupe.model", "addrnorm.languages", "addrnorm.options", "addrnorm.text"]
+                     "addrnorm.dedupe.model", "addrnorm.languages", "addrnorm.options", "addrnorm.parsing",
+                     "addrnorm.text"]
     assert result == [[65535, 500, addrnorm.__version__], [0, cheap_modules, False], ["Main St"], ["city|Town"], 1]
 
 
@@ -76,7 +77,7 @@ def test_the_package_is_typed():
     folder = os.path.dirname(addrnorm.__file__)
     assert all(os.path.exists(os.path.join(folder, name))
                for name in ("py.typed", "__init__.pyi", "_expand.pyi", "_kinhash.pyi", "_duplicate.pyi",
-                            "_wordclass.pyi"))
+                            "_parser.pyi", "_wordclass.pyi"))
 
 
 def test_the_functions_pickle_by_name_before_and_after_first_use(python):

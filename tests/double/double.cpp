@@ -31,9 +31,20 @@ struct Counters {
     long live_arrays;          // expansion arrays handed out, not yet destroyed
     long destroy_faults;       // destroy of an unknown array or with a wrong count
     long calls;                // expansion and hash calls, all entry points
+    long parser_setup;
+    long parser_teardown;
+    long parser_teardown_while_down;  // a parser teardown with no parser set up
+    long parses_while_down;           // parses asked for without the parser set up
+    long live_responses;              // parser responses handed out, not yet destroyed
 };
 
 enum class ResultMode { echo, strings, null };
+
+// A parse as a test chose it, or as the double makes it from the input.
+struct Parse {
+    std::vector<std::string> components;
+    std::vector<std::string> labels;
+};
 
 // One side of a duplicate comparison as the library received it: a field's
 // value (count 1), a record's labels and values, or a name's tokens and their
@@ -87,6 +98,22 @@ struct State {
     bool classifier_named = false;
     std::string classifier_directory;
     bool classifier_loaded = false;
+
+    // The address parser: whether its set-up succeeds, whether it is up,
+    // the directory its last set-up was given, the answer a test chose
+    // (else the input's comma-separated parts), and the options the last
+    // parse received (null codes kept apart from empty ones).
+    bool parser_succeeds = true;
+    bool parser_up = false;
+    bool parser_named = false;
+    std::string parser_directory;
+    ResultMode parse_mode = ResultMode::echo;
+    Parse parse_result;
+    std::map<libpostal_address_parser_response_t *, size_t> live_responses;
+    bool last_language_given = false;
+    std::string last_parser_language;
+    bool last_country_given = false;
+    std::string last_parser_country;
 };
 
 State &state() {
@@ -153,6 +180,12 @@ void reset_results() {
     s.last_component_count = 0;
     s.last_labels.clear();
     s.last_values.clear();
+    s.parser_succeeds = true;
+    s.parse_mode = ResultMode::echo;
+    s.parse_result = Parse{};
+    s.last_language_given = s.last_country_given = false;
+    s.last_parser_language.clear();
+    s.last_parser_country.clear();
 }
 
 // A process that cannot be reached through ctypes (a command under test, its
@@ -169,8 +202,9 @@ struct Init {
         if (getenv("ADDRNORM_DOUBLE_EXIT_REPORT") == nullptr) return;
         const Counters &c = state().counters;
         fprintf(stderr, "double at exit: setup %ld teardown %ld classifier_teardown %ld calls_while_down %ld "
-                "teardown_while_down %ld live_arrays %ld\n", c.setup, c.teardown, c.classifier_teardown,
-                c.calls_while_down, c.teardown_while_down, c.live_arrays);
+                "teardown_while_down %ld live_arrays %ld parser_setup %ld parser_teardown %ld live_responses %ld\n",
+                c.setup, c.teardown, c.classifier_teardown, c.calls_while_down, c.teardown_while_down, c.live_arrays,
+                c.parser_setup, c.parser_teardown, c.live_responses);
     }
 } init;
 
@@ -326,6 +360,18 @@ const DataFile base_files[] = {
     {"address_expansions/address_dictionary.dat", 0xBABABABAu},
 };
 const DataFile classifier_file = {"language_classifier/language_classifier.dat", 0xC0C0C0C0u};
+const DataFile parser_files[] = {
+    {"address_parser/address_parser_crf.dat", 0xCBCBCBCBu},
+    {"address_parser/address_parser_postal_codes.dat", 0xCDCDCDCDu},
+    {"address_parser/address_parser_phrases.dat", 0xCECECECEu},
+    {"address_parser/address_parser_vocab.trie", 0xCFCFCFCFu},
+};
+
+// The labels the echo parse gives the comma-separated parts of its input,
+// in turn: enough for a test to see parts reach the fields they name.
+const char *const echo_labels[] = {"road", "city", "postcode", "country"};
+
+char *copy_of(const std::string &text) { return strdup(text.c_str()); }
 
 bool readable(const std::string &directory, const DataFile &file) {
     FILE *stream = fopen((directory + "/" + file.path).c_str(), "rb");
@@ -533,6 +579,99 @@ libpostal_fuzzy_duplicate_status_t libpostal_is_street_duplicate_fuzzy(size_t nu
                          tokens2, token_scores2, options);
 }
 
+// The address parser.  Like libpostal's, its set-up loads nothing twice and
+// reads the model from DIR/address_parser; a parse with the parser down is
+// answered with null, as libpostal answers it.
+
+bool libpostal_setup_parser_datadir(char *datadir) {
+    State &s = state();
+    s.counters.parser_setup++;
+    if (!s.library_up) s.counters.calls_while_down++;
+    s.parser_named = datadir != nullptr;
+    s.parser_directory = datadir ? datadir : "";
+    bool found = true;
+    if (datadir != nullptr)
+        for (const DataFile &file : parser_files) found = found && readable(s.parser_directory, file);
+    s.parser_up = s.parser_up || (s.parser_succeeds && found);
+    return s.parser_up;
+}
+
+bool libpostal_setup_parser(void) { return libpostal_setup_parser_datadir(nullptr); }
+
+void libpostal_teardown_parser(void) {
+    State &s = state();
+    s.counters.parser_teardown++;
+    if (!s.parser_up) s.counters.parser_teardown_while_down++;
+    s.parser_up = false;
+}
+
+libpostal_address_parser_options_t libpostal_get_address_parser_default_options(void) {
+    return libpostal_address_parser_options_t{nullptr, nullptr};
+}
+
+libpostal_address_parser_response_t *libpostal_parse_address(char *address, libpostal_address_parser_options_t options) {
+    State &s = state();
+    note_call("libpostal_parse_address");
+    s.last_input = address ? address : "";
+    s.last_language_given = options.language != nullptr;
+    s.last_parser_language = options.language ? options.language : "";
+    s.last_country_given = options.country != nullptr;
+    s.last_parser_country = options.country ? options.country : "";
+    if (!s.parser_up) {
+        s.counters.parses_while_down++;
+        return nullptr;
+    }
+    if (s.parse_mode == ResultMode::null) return nullptr;
+    Parse parse = s.parse_result;
+    if (s.parse_mode == ResultMode::echo) {
+        parse = Parse{};
+        size_t start = 0;
+        while (start <= s.last_input.size()) {
+            size_t end = s.last_input.find(',', start);
+            if (end == std::string::npos) end = s.last_input.size();
+            std::string part = s.last_input.substr(start, end - start);
+            size_t first = part.find_first_not_of(' ');
+            size_t last = part.find_last_not_of(' ');
+            if (first != std::string::npos) {
+                parse.components.push_back(part.substr(first, last - first + 1));
+                parse.labels.push_back(echo_labels[parse.labels.size() % 4]);
+            }
+            start = end + 1;
+        }
+    }
+    auto *response = static_cast<libpostal_address_parser_response_t *>(calloc(1, sizeof(libpostal_address_parser_response_t)));
+    size_t n = parse.components.size();
+    response->num_components = n;
+    response->components = static_cast<char **>(calloc(n + 1, sizeof(char *)));
+    response->labels = static_cast<char **>(calloc(n + 1, sizeof(char *)));
+    for (size_t i = 0; i < n; i++) {
+        response->components[i] = copy_of(parse.components[i]);
+        response->labels[i] = copy_of(parse.labels[i]);
+    }
+    s.live_responses[response] = n;
+    s.counters.live_responses++;
+    return response;
+}
+
+void libpostal_address_parser_response_destroy(libpostal_address_parser_response_t *self) {
+    State &s = state();
+    if (self == nullptr) return;
+    auto found = s.live_responses.find(self);
+    if (found == s.live_responses.end()) {
+        s.counters.destroy_faults++;
+        return;
+    }
+    for (size_t i = 0; i < self->num_components; i++) {
+        free(self->components[i]);
+        free(self->labels[i]);
+    }
+    free(self->components);
+    free(self->labels);
+    free(self);
+    s.live_responses.erase(found);
+    s.counters.live_responses--;
+}
+
 // Control and read-back, for the tests.
 
 DOUBLE_EXPORT void double_set_setup_results(bool setup_succeeds, bool classifier_succeeds) {
@@ -545,6 +684,31 @@ DOUBLE_EXPORT bool double_library_up(void) { return state().library_up; }
 DOUBLE_EXPORT bool double_classifier_up(void) { return state().classifier_up; }
 
 DOUBLE_EXPORT void double_reset(void) { reset_results(); }
+
+// The parser's set-up fails (true) or succeeds when its files are there.
+DOUBLE_EXPORT void double_set_parser_setup_result(bool succeeds) { state().parser_succeeds = succeeds; }
+DOUBLE_EXPORT bool double_parser_up(void) { return state().parser_up; }
+DOUBLE_EXPORT const char *double_parser_directory(void) {
+    return state().parser_named ? state().parser_directory.c_str() : nullptr;
+}
+
+// Every later parse answers with these n components and labels (byte
+// strings, not necessarily UTF-8) until the double is reset.
+DOUBLE_EXPORT void double_set_parse_result(const char *const *components, const char *const *labels, size_t n) {
+    State &s = state();
+    s.parse_mode = ResultMode::strings;
+    s.parse_result.components.assign(components, components + n);
+    s.parse_result.labels.assign(labels, labels + n);
+}
+DOUBLE_EXPORT void double_set_null_parse(void) { state().parse_mode = ResultMode::null; }
+
+// The last parse's language and country: null when it was sent none.
+DOUBLE_EXPORT const char *double_last_parser_language(void) {
+    return state().last_language_given ? state().last_parser_language.c_str() : nullptr;
+}
+DOUBLE_EXPORT const char *double_last_parser_country(void) {
+    return state().last_country_given ? state().last_parser_country.c_str() : nullptr;
+}
 
 // The directory the last set-up of the library or of its classifier was
 // given; null for the compiled-in one (or before any set-up).

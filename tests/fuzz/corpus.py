@@ -104,9 +104,10 @@ NORMALIZED_TOKENS_KEYWORDS = ("text", "string_options", "token_options", "whites
 CLASSIFY_KEYWORDS = ("text",)
 NAME_HASH_KEYWORDS = ("name",) + options.EXPAND_KEYWORDS[:-1]
 PLACE_KEYWORDS = ("labels", "values")
+PARSE_KEYWORDS = ("address", "language", "country")
 # Leading required parameters, where they are not all before languages.
 REQUIRED = {TOKENIZE_KEYWORDS: 1, NORMALIZE_KEYWORDS: 1, NORMALIZED_TOKENS_KEYWORDS: 1, CLASSIFY_KEYWORDS: 1,
-            PLACE_KEYWORDS: 2}
+            PLACE_KEYWORDS: 2, PARSE_KEYWORDS: 1}
 STRANGERS = ("text", "language", "label", "bogus", "")
 
 
@@ -116,6 +117,8 @@ def value_for(keyword):
         plausible = texts
     elif keyword in ("languages",):
         plausible = code_lists
+    elif keyword in ("language", "country"):
+        plausible = st.one_of(texts, st.none())
     elif keyword in ("labels", "values", "labels1", "values1", "labels2", "values2", "tokens1", "tokens2"):
         plausible = st.one_of(st.lists(texts, max_size=5), st.lists(texts, max_size=5).map(tuple))
     elif keyword in ("scores1", "scores2"):

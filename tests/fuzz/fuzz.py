@@ -44,6 +44,9 @@ def outcome_of(function, args, kwargs):
         return "None"
     if type(result) is list and all(type(item) is str for item in result):
         return "list"
+    if type(result) is list and all(type(item) is tuple and len(item) == 2 and all(type(part) is str for part in item)
+                                    for item in result):
+        return "parse"
     if type(result) is int or (type(result) is tuple and [type(item) for item in result] == [int, float]):
         return "status"
     if type(result) is str:
@@ -66,7 +69,7 @@ def run_batch(seed, cases):
     import corpus
     from addrnorm._expand import expand_address
     from addrnorm._kinhash import near_dupe_hashes
-    from addrnorm import _duplicate, _kinhash, _text
+    from addrnorm import _duplicate, _kinhash, _parser, _text
     from heap import OWN_ALLOCATOR, heap_in_use
     from libpostal_double import Double
     from text_double import TextDouble
@@ -81,7 +84,8 @@ def run_batch(seed, cases):
                  (_text.normalized_tokens, corpus.NORMALIZED_TOKENS_KEYWORDS),
                  (_text.classify_language, corpus.CLASSIFY_KEYWORDS),
                  (_kinhash.near_dupe_name_hashes, corpus.NAME_HASH_KEYWORDS),
-                 (_kinhash.place_languages, corpus.PLACE_KEYWORDS)]
+                 (_kinhash.place_languages, corpus.PLACE_KEYWORDS),
+                 (_parser.parse_address, corpus.PARSE_KEYWORDS)]
 
     def answer_with(answer, tokens):
         double.set_result(answer)
@@ -92,6 +96,8 @@ def run_batch(seed, cases):
             text_double.set_strings(answer, [0.5] * len(answer))
         if tokens is not None:
             text_double.set_tokens(tokens)
+        # The same strings answer a parse, each its own label.
+        double.set_parse(None if answer is None else [(text, text) for text in answer])
     calls, outcomes, problems = [], {}, []
 
     @with_seed(seed)
@@ -133,7 +139,8 @@ def run_batch(seed, cases):
     counters = double.counters()
     if not OWN_ALLOCATOR and growth > 64 * 1024:
         problems.append("the C heap grew by %d bytes over %d replayed calls" % (growth, len(calls)))
-    if counters["live_arrays"] or counters["destroy_faults"] or counters["calls_while_down"]:
+    if (counters["live_arrays"] or counters["live_responses"] or counters["destroy_faults"]
+            or counters["calls_while_down"] or counters["parses_while_down"]):
         problems.append("double counters after the batch: %r" % counters)
     text_counters = text_double.counters()
     if text_counters["live_responses"] or text_counters["destroy_faults"] or text_counters["calls_while_down"]:

@@ -13,6 +13,7 @@ double = Double()
 calls = {'_expand': lambda m: m.expand_address('x'),
          '_kinhash': lambda m: m.near_dupe_hashes(['city'], ['x']),
          '_duplicate': lambda m: m.is_name_duplicate_fuzzy(['x'], [1.0], ['x'], [1.0]),
+         '_parser': lambda m: m.parse_address('x'),
          '_wordclass': lambda m: m.TOKEN_TYPE_WORD}
 order = sys.argv[1:]
 up_while_live = []

@@ -5,4 +5,5 @@ CALL = {
     "_kinhash": lambda m: m.near_dupe_hashes(['road', 'city'], ['Main St', 'Springfield']),
     "_duplicate": lambda m: m.is_street_duplicate('Main St', 'Main Street'),
     "_text": lambda m: m.classify_language('Main St'),
+    "_parser": lambda m: m.parse_address('781 Franklin Ave, Brooklyn'),
 }

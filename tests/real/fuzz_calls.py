@@ -130,3 +130,17 @@ def text_call(rng, first):
     if name in ("normalize_string", "normalized_tokens", "near_dupe_name_hashes") and rng.random() < 0.5:
         kwargs["languages"] = rng.sample(CODES, rng.randint(0, 3))
     return first + offset, args, kwargs
+
+
+COUNTRIES = ["us", "US", "de", "fr", "jp", "ru", "gb", "", "x", "usa", "é"]
+
+
+def real_parse_call(rng, corpus):
+    """(0, args, kwargs): a parse of address-like text, now and then with a
+    language or a country code (which libpostal 1.1 takes and does not use)."""
+    args, kwargs = [text(rng)], {}
+    if rng.random() < 0.3:
+        kwargs["language"] = rng.choice(CODES)
+    if rng.random() < 0.3:
+        kwargs["country"] = rng.choice(COUNTRIES)
+    return 0, args, kwargs

@@ -24,12 +24,15 @@ holds a decimal numeric character reference to a UTF-16 surrogate (&#55296; to
 some text holding U+000F, such as "\x0f\u2e5a\u8a42": a nested transliterator
 refuses what an earlier step made and returns NULL, and transliterate.c:1041
 takes strlen of that NULL.  Such calls are left out and counted, unless
---with-known-faults is given (all-ASCII text with a surrogate reference is
+--with-known-faults is given, or the parser is fuzzed, which takes that text
+without a fault (all-ASCII text with a surrogate reference is
 decoded, and only warned about, when lowercasing is on).
 
     python fuzz_real.py --cases 20000 --seed 1          # what CI runs
     python fuzz_real.py --cases 1000000 --seed 7        # the long hunt
     python fuzz_real.py --child --cases 2000 --seed N   # one batch, to reproduce
+    python fuzz_real.py --parser --cases 3000 --seed 1  # parse_address alone, one batch:
+                                                        # its model takes seconds to set up
 """
 import argparse
 import ctypes
@@ -50,27 +53,42 @@ TESTS = os.path.dirname(HERE)
 sys.path[:0] = [HERE, TESTS, os.path.join(TESTS, "fuzz")]
 
 from fuzz import outcome_of, shared  # noqa: E402
-from fuzz_calls import known_crash, real_call, text_call, text_known_crash  # noqa: E402
+from fuzz_calls import known_crash, real_call, real_parse_call, text_call, text_known_crash  # noqa: E402
 
 CALL_LIMIT = 60  # seconds for one call; the slowest seen take a fraction of one
 HEAP_LIMIT = 256 * 1024
 RSS_LIMIT_KIB = 4 * 1024
-def run_batch(seed, cases, last_call_path, avoid_known_faults=True):
+def run_batch(seed, cases, last_call_path, avoid_known_faults=True, parser=False):
     from hypothesis import HealthCheck, Phase, given, seed as with_seed, settings, strategies as st
 
     import corpus
-    from addrnorm._expand import expand_address
-    from addrnorm._kinhash import near_dupe_hashes, near_dupe_name_hashes, place_languages
-    from addrnorm._text import classify_language, normalize_string, normalized_tokens, tokenize
     from heap import heap_in_use
     from support import rss_kib
 
-    # The expansion and the hash first, then the text functions, in the order
-    # of fuzz_calls.TEXT_FUNCTIONS.
-    functions = [(expand_address, corpus.EXPAND_KEYWORDS), (near_dupe_hashes, corpus.HASH_KEYWORDS),
-                 (tokenize, corpus.TOKENIZE_KEYWORDS), (normalize_string, corpus.NORMALIZE_KEYWORDS),
-                 (normalized_tokens, corpus.NORMALIZED_TOKENS_KEYWORDS), (classify_language, corpus.CLASSIFY_KEYWORDS),
-                 (near_dupe_name_hashes, corpus.NAME_HASH_KEYWORDS), (place_languages, corpus.PLACE_KEYWORDS)]
+    if parser:
+        from addrnorm._parser import parse_address
+
+        functions = [(parse_address, corpus.PARSE_KEYWORDS)]
+        expand_address = near_dupe_name_hashes = None
+
+        def draw_call(rng, corpus):
+            return real_parse_call(rng, corpus)
+    else:
+        from addrnorm._expand import expand_address
+        from addrnorm._kinhash import near_dupe_hashes, near_dupe_name_hashes, place_languages
+        from addrnorm._text import classify_language, normalize_string, normalized_tokens, tokenize
+
+        # The expansion and the hash first, then the text functions, in the
+        # order of fuzz_calls.TEXT_FUNCTIONS.
+        functions = [(expand_address, corpus.EXPAND_KEYWORDS), (near_dupe_hashes, corpus.HASH_KEYWORDS),
+                     (tokenize, corpus.TOKENIZE_KEYWORDS), (normalize_string, corpus.NORMALIZE_KEYWORDS),
+                     (normalized_tokens, corpus.NORMALIZED_TOKENS_KEYWORDS),
+                     (classify_language, corpus.CLASSIFY_KEYWORDS),
+                     (near_dupe_name_hashes, corpus.NAME_HASH_KEYWORDS), (place_languages, corpus.PLACE_KEYWORDS)]
+
+        def draw_call(rng, corpus):
+            # One call in four is one of the text functions.
+            return text_call(rng, 2) if rng.random() < 0.25 else real_call(rng, corpus)
     calls, outcomes, problems, noisy, examples = [], {}, [], [], {}
     slowest, spent = [0.0, None], [0.0, time.perf_counter()]  # in calls; since the start
     last_call = os.open(last_call_path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC)
@@ -78,8 +96,9 @@ def run_batch(seed, cases, last_call_path, avoid_known_faults=True):
     def one_call(which, args, kwargs):
         function = functions[which][0]
         if avoid_known_faults:
-            crashes = (known_crash(function is expand_address, args, kwargs) if which < 2
-                       else function is near_dupe_name_hashes and text_known_crash(args, kwargs))
+            # The parser takes such text without crashing: its calls all run.
+            crashes = not parser and (known_crash(function is expand_address, args, kwargs) if which < 2
+                                      else function is near_dupe_name_hashes and text_known_crash(args, kwargs))
             fault = "known crash" if crashes else None
             if fault:
                 outcomes["left out: " + fault] = outcomes.get("left out: " + fault, 0) + 1
@@ -128,8 +147,7 @@ def run_batch(seed, cases, last_call_path, avoid_known_faults=True):
         awkward_call()
         rng = random.Random(seed)
         while len(calls) < cases:
-            # One call in four is one of the text functions.
-            one_call(*(text_call(rng, 2) if rng.random() < 0.25 else real_call(rng, corpus)))
+            one_call(*draw_call(rng, corpus))
         spent[1] = time.perf_counter() - spent[1]
 
         def replay():
@@ -171,9 +189,14 @@ def main(argv):
     parser.add_argument("--last-call", default=os.path.join(tempfile.gettempdir(), "addrnorm-fuzz-last-call"))
     parser.add_argument("--with-known-faults", action="store_true",
                         help="also make the calls libpostal is known to crash on")
+    parser.add_argument("--parser", action="store_true",
+                        help="fuzz parse_address alone, in batches of --cases (one set-up of its model)")
     options = parser.parse_args(argv)
+    if options.parser and not options.child:
+        options.batch = max(options.batch, options.cases)
     if options.child:
-        print(json.dumps(run_batch(options.seed, options.cases, options.last_call, not options.with_known_faults)))
+        print(json.dumps(run_batch(options.seed, options.cases, options.last_call, not options.with_known_faults,
+                                   options.parser)))
         return 0
 
     started = time.time()
@@ -188,6 +211,7 @@ def main(argv):
             command = [sys.executable, os.path.abspath(__file__), "--child", "--seed",
                        str(seed), "--cases", str(cases), "--last-call", last_call]
             command += ["--with-known-faults"] if options.with_known_faults else []
+            command += ["--parser"] if options.parser else []
             try:
                 child = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, encoding="utf-8",
                                        errors="backslashreplace", timeout=CALL_LIMIT * 3 + cases)
@@ -216,8 +240,8 @@ def main(argv):
             failed.extend("batch seed %d: %s" % (seed, problem) for problem in report["problems"][:20])
     for failure in failed:
         print(failure)
-    print("fuzz (real libpostal): %d cases in %d batches (seed %d) in %.0f s, %.1f s of it in the calls: %s" % (
-        total, batches, options.seed, time.time() - started, in_calls,
+    print("fuzz (real libpostal%s): %d cases in %d batches (seed %d) in %.0f s, %.1f s of it in the calls: %s" % (
+        ", parse_address" if options.parser else "", total, batches, options.seed, time.time() - started, in_calls,
         ", ".join("%s %d" % item for item in sorted(outcomes.items()))))
     for name in sorted(set(examples) - {"list", "None", "TypeError"}):
         print("  e.g. %s: %s" % (name, examples[name]))

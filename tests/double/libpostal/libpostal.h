@@ -200,6 +200,25 @@ LIBPOSTAL_EXPORT libpostal_fuzzy_duplicate_options_t libpostal_get_default_fuzzy
 LIBPOSTAL_EXPORT libpostal_fuzzy_duplicate_status_t libpostal_is_name_duplicate_fuzzy(size_t num_tokens1, char **tokens1, double *token_scores1, size_t num_tokens2, char **tokens2, double *token_scores2, libpostal_fuzzy_duplicate_options_t options);
 LIBPOSTAL_EXPORT libpostal_fuzzy_duplicate_status_t libpostal_is_street_duplicate_fuzzy(size_t num_tokens1, char **tokens1, double *token_scores1, size_t num_tokens2, char **tokens2, double *token_scores2, libpostal_fuzzy_duplicate_options_t options);
 
+typedef struct libpostal_address_parser_response {
+    size_t num_components;
+    char **components;
+    char **labels;
+} libpostal_address_parser_response_t;
+
+typedef struct libpostal_address_parser_options {
+    char *language;
+    char *country;
+} libpostal_address_parser_options_t;
+
+LIBPOSTAL_EXPORT bool libpostal_setup_parser(void);
+LIBPOSTAL_EXPORT bool libpostal_setup_parser_datadir(char *datadir);
+LIBPOSTAL_EXPORT void libpostal_teardown_parser(void);
+
+LIBPOSTAL_EXPORT libpostal_address_parser_options_t libpostal_get_address_parser_default_options(void);
+LIBPOSTAL_EXPORT libpostal_address_parser_response_t *libpostal_parse_address(char *address, libpostal_address_parser_options_t options);
+LIBPOSTAL_EXPORT void libpostal_address_parser_response_destroy(libpostal_address_parser_response_t *self);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,3 @@
+def parse_address(
+    address: str, language: str | None = None, country: str | None = None
+) -> list[tuple[str, str]] | None: ...

@@ -1,0 +1,126 @@
+"""libpostal's address parser, as the package publishes it: parse_address,
+which splits a one-line address into labelled parts; parsed_fields, which
+makes a parse a {label: value} record; and record_fields, which gives a
+record's labelled fields with the parts of its one-line address columns
+added, as near_dupe_hashes and the de-duplication take them.
+
+Like expand_address, each is a plain Python function, so that it pickles by
+name; parse_address looks the extension module up on first use, as
+importing addrnorm._parser sets libpostal's parser up (seconds, and about
+2 GB of memory that forked workers share).
+"""
+import re
+
+from addrnorm import _load
+
+# libpostal 1.1's parser labels, in the order of its model's classes: the
+# order of the command's CSV columns.
+LABELS = ("house", "category", "near", "house_number", "road", "unit", "level", "staircase", "entrance", "po_box",
+          "postcode", "suburb", "city_district", "city", "island", "state_district", "state", "country_region",
+          "country", "world_region")
+
+_LANGUAGE = re.compile(r"[a-z]{2,3}")
+_COUNTRY = re.compile(r"[A-Za-z]{2}")
+
+_parse_address = None
+
+
+def _bind_parser():
+    global _parse_address
+    _parse_address = _load("_parser").parse_address
+    return _parse_address
+
+
+def check_codes(language, country):
+    # Codes that are not str are left to the extension function, which
+    # refuses them with its own message.
+    if isinstance(language, str) and _LANGUAGE.fullmatch(language) is None:
+        raise ValueError("language: %r is not a language code; give an ISO 639-1 code in lower case such as \"en\""
+                         % (language,))
+    if isinstance(country, str):
+        if _COUNTRY.fullmatch(country) is None:
+            raise ValueError("country: %r is not a country code; give an ISO 3166-1 alpha-2 code such as \"us\""
+                             % (country,))
+        country = country.lower()
+    return country
+
+
+def parse_address(address, language=None, country=None):
+    """The parts of a one-line address, as a list of (component, label) in
+    the address's order.
+
+    Components are libpostal's normalized text (lower case, as written
+    otherwise); labels are the parser's: house (a venue's name), category,
+    near, house_number, road, unit, level, staircase, entrance, po_box,
+    postcode, suburb, city_district, city, island, state_district, state,
+    country_region, country, world_region.  ``language`` (ISO 639-1) and
+    ``country`` (ISO 3166-1 alpha-2, any case) are passed on to libpostal,
+    whose 1.1 parser does not use them.  The first call loads the parser's
+    model (1.9 GB on disk, about 2 GB of memory; ``addrnorm data download
+    --parser`` fetches it).
+
+    >>> parse_address("781 Franklin Ave Crown Hts Brooklyn NY 11216")
+    [('781', 'house_number'), ('franklin ave', 'road'), ('crown hts', 'suburb'), ('brooklyn', 'city_district'), \
+('ny', 'state'), ('11216', 'postcode')]
+    """
+    country = check_codes(language, country)
+    function = _parse_address or _bind_parser()
+    try:
+        parsed = function(address, language, country)
+    except TypeError:
+        # None and NaN are what a missing value in a pandas column looks like.
+        if address is None or isinstance(address, float):
+            raise TypeError("address must be a str, not %r; to skip missing values in pandas, use "
+                            "series.map(parse_address, na_action=\"ignore\")" % (address,)) from None
+        raise
+    # libpostal gives no parse only without its parser, which the module
+    # holds for as long as it lives.
+    return [] if parsed is None else parsed
+
+
+def parsed_fields(parsed):
+    """A parse as a record, {label: value}, in the parse's order; a label
+    given twice (a road split by a house number, say) has its parts joined
+    with a space, in order.
+
+    >>> parsed_fields([('781', 'house_number'), ('franklin ave', 'road'), ('brooklyn', 'city')])
+    {'house_number': '781', 'road': 'franklin ave', 'city': 'brooklyn'}
+    """
+    fields = {}
+    for component, label in parsed:
+        fields[label] = fields[label] + " " + component if label in fields else component
+    return fields
+
+
+def record_fields(record, parse=(), mapping=None, skip=(), language=None, country=None):
+    """(labels, values) of one record for near_dupe_hashes: each column's
+    value under its label (``mapping`` {column: label} names a column's
+    label, "" drops it; other columns are labelled by their names), then the
+    parts of each column in ``parse`` (a one-line address) under the labels
+    the parser gives them.  A label the record's own columns give wins over
+    a parsed one, and an earlier parsed column over a later one; a parsed
+    column is not a field itself.  Columns in ``skip`` (coordinates) are
+    left out, and so are empty values."""
+    mapping = mapping or {}
+    labels, values = [], []
+    for column, value in record.items():
+        if column in skip or column in parse:
+            continue
+        label = mapping.get(column, column)
+        if label and value not in (None, ""):
+            labels.append(label)
+            values.append(value if isinstance(value, str) else str(value))
+    given = set(labels)
+    for column in parse:
+        value = record.get(column)
+        if isinstance(value, (dict, list)):
+            raise TypeError("field %r is not text but %s" % (column, type(value).__name__))
+        text = "" if value is None else value if isinstance(value, str) else str(value)
+        if not text.strip():
+            continue
+        for label, part in parsed_fields(parse_address(text, language, country)).items():
+            if label not in given:
+                given.add(label)
+                labels.append(label)
+                values.append(part)
+    return labels, values
