@@ -35,6 +35,7 @@ same seed gives the same file with the same Faker release.
 """
 import argparse
 import csv
+import functools
 import itertools
 import random
 import sys
@@ -120,8 +121,10 @@ LETTERS = "abcdefghijklmnopqrstuvwxyz"
 DIGITS = "0123456789"
 
 
+@functools.lru_cache(maxsize=2)
 def faker_pools(seed):
-    """{locale: {pool: [values]}}, drawn once from Faker seeded for the seed."""
+    """{locale: {pool: [values]}}, drawn once from Faker seeded for the seed
+    (and kept: the pools are only read)."""
     import faker
 
     pools = {}
