@@ -5,6 +5,7 @@ import collections
 import csv
 import io
 import os
+import subprocess
 import sys
 
 import pytest
@@ -54,6 +55,20 @@ def test_the_same_seed_gives_the_same_records(kind):
     dedupe_data.generate(kind, 3000, 7, out, truth, 1000)
     assert (out.getvalue(), truth.getvalue()) == generated(kind, 3000, 7, 1000)[:2]
     assert generated(kind, 3000, 7, 1000)[0] != generated(kind, 3000, 8, 1000)[0]
+
+
+def test_the_same_seed_gives_the_same_records_in_every_process(tmp_path):
+    """Whatever the interpreter's string hashing (PYTHONHASHSEED differs
+    from run to run): nothing drawn may depend on the order of a set."""
+    script = os.path.join(os.path.dirname(__file__), os.pardir, "bench", "dedupe_data.py")
+    files = []
+    for hash_seed in ("1", "2"):
+        path = str(tmp_path / ("%s.csv" % hash_seed))
+        subprocess.run([sys.executable, script, "--kind", "persons", "--records", "3000", "--seed", "4", "--out", path],
+                       check=True, env=dict(os.environ, PYTHONHASHSEED=hash_seed))
+        with open(path, encoding="utf-8") as made:
+            files.append(made.read())
+    assert files[0] == files[1]
 
 
 @pytest.mark.parametrize("kind", ["places", "persons"])
