@@ -4,7 +4,12 @@ whose true duplicates are known: places and persons from
 bench/dedupe_data.py at each --records size, and FEBRL 2.
 
     PYTHONPATH=BUILD LIBPOSTAL_DATA_DIR=DATA python bench/dedupe.py --real --records 5000,100000 --jobs 2
+    python bench/dedupe.py --real --records 10000000 --data places,persons --jobs 8 \
+        --memory-limit 32GB --work /a/disk/with/room   # data, DuckDB's spills and results go to --work
     python bench/dedupe.py --check --min-f1 0.9          # CI: exit 1 below the bar
+
+Memory stays bounded by the pipeline's own: records are generated in
+windows and read as a stream, scores are counted in DuckDB.
 
 Each data set runs twice, in processes of their own, through the stages the
 command runs (the same calls, spread over --jobs forked workers as the
