@@ -170,6 +170,18 @@ def one_of_the_names_typed_wrong(first, copy, kind):
     return len(changed) == 1 and one_edit(first[changed[0]], copy[changed[0]])
 
 
+def another_form_of_a_name(a, b):
+    """A venue's name without its legal form or its kind, with its kind
+    added, or its joining word or hyphen written another way."""
+    if a == b:
+        return False
+    if a.startswith(b + " ") or b.startswith(a + " ") or a.endswith(" " + b) or a.replace("-", " ", 1) == b:
+        return True
+    words_a, words_b = a.split(" "), b.split(" ")
+    changed = [(x, y) for x, y in zip(words_a, words_b) if x != y]
+    return len(words_a) == len(words_b) and len(changed) == 1 and set(changed[0]) <= set(dedupe_data.AND_WORDS)
+
+
 # change: what a duplicate changed by it alone shows against its entity's
 # first record (the other columns unchanged).
 CHANGES = {
@@ -182,7 +194,7 @@ CHANGES = {
     "number_in_street": (("number", "street"), lambda a, b, kind: b["number"] == "" and b["street"] in (
         a["number"] + " " + a["street"], a["street"] + " " + a["number"])),
     "name_form": (("name", "given"), lambda a, b, kind: (
-        b["given"] == a["given"][0] + "." if kind == "persons" else b["name"] != a["name"])),
+        b["given"] == a["given"][0] + "." if kind == "persons" else another_form_of_a_name(a["name"], b["name"]))),
     "swap": (("given", "surname", "number", "unit"), lambda a, b, kind: (
         (b["given"], b["surname"]) == (a["surname"], a["given"]) or (b["number"], b["unit"]) == (a["unit"],
                                                                                               a["number"]))),
