@@ -1,46 +1,48 @@
-"""The whole de-duplication workflow, measured: `addrnorm dupes` on records
-made by bench/dedupe_data.py, whose true duplicates are known, in several
-configurations of the command.
+"""The de-duplication measured (addrnorm.dedupe: libpostal's keys and
+expansions fed to a Fellegi-Sunter model on Splink and DuckDB), on records
+whose true duplicates are known: places and persons from
+bench/dedupe_data.py at each --records size, and FEBRL 2.
 
-    PYTHONPATH=BUILD LIBPOSTAL_DATA_DIR=DATA python bench/dedupe.py [--records 20000] [--real]
-    python bench/dedupe.py --check --min-f1 0.97          # CI: exit 1 below the bar
+    PYTHONPATH=BUILD LIBPOSTAL_DATA_DIR=DATA python bench/dedupe.py --real --records 5000,100000 --jobs 2
+    python bench/dedupe.py --real --records 10000000 --data places,persons --jobs 8 \
+        --memory-limit 32GB --work /a/disk/with/room   # data, DuckDB's spills and results go to --work
+    python bench/dedupe.py --check --min-f1 0.9          # CI: exit 1 below the bar
 
-For each kind of record (places, persons) and configuration, prints:
+Memory stays bounded by the pipeline's own: records are generated in
+windows and read as a stream, scores are counted in DuckDB.
 
-  candidates  pairs of records the command compared (or, where it cannot say,
-              the pairs within its clusters: marked *)
-  PC          pairs completeness: true duplicate pairs among the candidates,
-              out of all true duplicate pairs (what blocking can find at best)
-  RR          reduction ratio: 1 - candidates / all n(n-1)/2 pairs
-  PQ          pairs quality: true duplicate pairs among the candidates, out of
-              the candidates
-  P, R, F1    pairwise precision, recall and F1 of the output clusters against
-              the true entities
-  largest     the largest output cluster
-  rec/s jN    records per second with --jobs N (the output written to a
-              file; the list of pairs, which costs about as much again, in a
-              run of its own, whose time is shown below the table)
-  RSS, all    the peak resident memory of the command's largest process
-              (getrusage of its process tree), and of all its processes
-              together (sampled every 50 ms), the most over the --jobs runs
-  tmp         the peak disk space of the command's temporary files (sampled,
-              open but deleted files included)
+Each data set runs twice, in processes of their own, through the stages the
+command runs (the same calls, spread over --jobs forked workers as the
+command spreads them): with libpostal (its keys for blocking, its
+expansions and root forms as comparison levels) and with the same Splink
+settings without them (libpostal=False), to show what libpostal adds.  The
+model is learned from each data set with its defaults: nothing here is
+tuned to the data.  Prints a markdown table:
 
-then, per change the generator makes, how many of the duplicates with it
-landed in the cluster of their entity's first record.  The figures come from
-counting, never from listing pairs, except the candidates, which the command
-lists (--pairs).
+  P, R, F1     pairwise precision, recall and F1 of the clusters against the
+               true entities
+  PC           pairs completeness: the true pairs among the pairs compared,
+               out of all true pairs (the recall blocking allows at best)
+  compared     pairs scored by the model
+  largest      the largest cluster
+  keys, expand libpostal's features: each record's near-duplicate keys, each
+               distinct value's expansions and root forms (seconds, the
+               records read and handed to the workers included)
+  floor        the same libpostal calls alone, from C++ (bench/floor.cpp),
+               spread over as many forked processes, in seconds
+  blocking, training, scoring, clustering   the model's stages, in seconds
+  RSS          peak resident memory of the run's process tree (sampled)
+  disk         peak size of DuckDB's temporary folder (sampled)
 
-The libpostal used is whichever the environment gives (the test double when
-ADDRNORM_DOUBLE is set: its keys are only label|value, so figures there only
-show that the bench runs); --real refuses to run on anything but the real
-library with a named data directory.
+The libpostal in use is whichever the environment gives (on the test double,
+whose keys are label|value and which expands nothing, the figures only show
+that the bench runs); --real refuses anything but the real library.
 """
 import argparse
-import collections
+import csv
+import ctypes
 import json
 import os
-import re
 import shutil
 import subprocess
 import sys
@@ -51,20 +53,17 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import dedupe_data  # noqa: E402
+import febrl  # noqa: E402
 
+# Each data set's columns and their libpostal labels.
 MAPPINGS = {
-    "places": "name=house,number=house_number,street=road,zip=postcode,town=city,id=",
-    "persons": "name=house,number=house_number,street=road,unit=unit,zip=postcode,town=city,id=",
+    "places": {"name": "house", "number": "house_number", "street": "road", "zip": "postcode", "town": "city"},
+    "persons": {"given": "house", "surname": "house", "number": "house_number", "street": "road", "unit": "unit",
+                "zip": "postcode", "town": "city"},
+    "febrl2": febrl.MAPPING,
 }
-
-# name: (arguments, what each needs of the command).  "today" is one pass of
-# keys over the whole record, records sharing any key united: what the
-# command did before it had passes and a field-by-field check.
-CONFIGS = collections.OrderedDict([
-    ("today", ["--passes", "full", "--no-check"]),
-    ("passes+check", []),
-    ("passes,no-check", ["--no-check"]),
-])
+GENERATED = ("places", "persons")
+PHASES = ("keys", "expand", "blocking", "training", "scoring", "clustering")
 
 
 def pairs_in(count):
@@ -75,80 +74,215 @@ def ratio(part, whole, empty=1.0):
     return part / whole if whole else empty
 
 
-def cluster_scores(clusters, entities):
-    """Pairwise precision, recall and F1 of a clustering (a cluster label per
-    record) against the truth (an entity per record), by counting: a group
-    of k records holds k(k-1)/2 pairs, and the pairs both put together are
-    those within each (cluster, entity) cell.  With no pairs predicted,
-    precision is 1 (nothing claimed, nothing wrong); with no true pairs,
-    recall is 1."""
-    if len(clusters) != len(entities):
-        raise ValueError("%d cluster labels for %d records" % (len(clusters), len(entities)))
-    sizes = collections.Counter(clusters)
-    predicted = sum(pairs_in(size) for size in sizes.values())
-    true = sum(pairs_in(size) for size in collections.Counter(entities).values())
-    correct = sum(pairs_in(size) for size in collections.Counter(zip(clusters, entities)).values())
+def scores(connection, clusters="bench_clusters", truth="bench_truth", predictions=None):
+    """Pairwise precision, recall and F1 of a clustering, counted in DuckDB
+    (memory bounded for any size): tables clusters (id, cluster) and truth
+    (id, entity); a group of k records holds k(k-1)/2 pairs, and the pairs
+    both put together are those within each (cluster, entity) cell.  With
+    no pair predicted, precision is 1 (nothing claimed, nothing wrong); with
+    no true pair, recall is 1.  predictions (unique_id_l, unique_id_r), the
+    pairs compared, gives pairs completeness: those of the same entity,
+    counted once whatever their order, out of all true pairs."""
+    def pairs(sql):
+        return int(connection.execute("SELECT coalesce(sum(n * (n - 1) // 2), 0) FROM (%s)" % sql).fetchall()[0][0])
+
+    joined = "SELECT c.cluster, t.entity FROM %s AS c JOIN %s AS t ON c.id = t.id" % (clusters, truth)
+    records = connection.execute("SELECT count(*) FROM %s" % clusters).fetchall()[0][0]
+    matched = connection.execute("SELECT count(*) FROM (%s)" % joined).fetchall()[0][0]
+    if matched != records or records != connection.execute("SELECT count(*) FROM %s" % truth).fetchall()[0][0]:
+        raise ValueError("%d records clustered, %d with a truth" % (records, matched))
+    predicted = pairs("SELECT count(*) AS n FROM %s GROUP BY cluster" % clusters)
+    true = pairs("SELECT count(*) AS n FROM %s GROUP BY entity" % truth)
+    correct = pairs("SELECT count(*) AS n FROM (%s) GROUP BY cluster, entity" % joined)
+    largest = connection.execute("SELECT coalesce(max(n), 0) FROM (SELECT count(*) AS n FROM %s GROUP BY cluster)"
+                                 % clusters).fetchall()[0][0]
     precision, recall = ratio(correct, predicted), ratio(correct, true)
-    f1 = 2 * precision * recall / (precision + recall) if precision + recall else 0.0
-    return {"predicted_pairs": predicted, "true_pairs": true, "correct_pairs": correct, "precision": precision,
-            "recall": recall, "f1": f1, "largest": max(sizes.values()) if sizes else 0, "clusters": len(sizes)}
+    result = {"predicted_pairs": predicted, "true_pairs": true, "correct_pairs": correct, "precision": precision,
+              "recall": recall, "f1": 2 * precision * recall / (precision + recall) if precision + recall else 0.0,
+              "largest": int(largest)}
+    if predictions is not None:
+        compared, found = connection.execute("""
+            SELECT count(*), coalesce(sum(CASE WHEN a.entity = b.entity THEN 1 ELSE 0 END), 0)
+            FROM (SELECT DISTINCT least(unique_id_l, unique_id_r) AS l, greatest(unique_id_l, unique_id_r) AS r
+                  FROM {0} WHERE unique_id_l <> unique_id_r) AS p
+            JOIN {1} AS a ON a.id = p.l JOIN {1} AS b ON b.id = p.r""".format(predictions, truth)).fetchall()[0]
+        result.update(compared=int(compared), true_compared=int(found), completeness=ratio(int(found), true))
+    return result
 
 
-def candidate_scores(pairs, entities):
-    """Pairs completeness, pairs quality and reduction ratio of candidate
-    pairs (record index, record index), each counted once whatever its order
-    or repeats."""
-    seen = set()
-    correct = 0
-    for a, b in pairs:
-        if a == b:
-            continue
-        key = (a, b) if a < b else (b, a)
-        if key in seen:
-            continue
-        seen.add(key)
-        if entities[a] == entities[b]:
-            correct += 1
-    true = sum(pairs_in(size) for size in collections.Counter(entities).values())
-    count = len(seen)
-    return {"candidates": count, "true_candidates": correct, "completeness": ratio(correct, true),
-            "quality": ratio(correct, count), "reduction": 1.0 - ratio(count, pairs_in(len(entities)), 0.0)}
+# One run, in a process of its own (--one): the pipeline's stages, timed.
+
+def read_records(path, columns):
+    """(number, record) of each row, the record holding the mapped columns
+    (empty ones left out, as a file's missing values are)."""
+    with open(path, newline="", encoding="utf-8") as source:
+        for number, row in enumerate(csv.DictReader(source)):
+            yield number, {column: row[column] for column in columns if row.get(column)}
 
 
-def change_scores(clusters, truth):
-    """{change: [duplicates with it alone, found, duplicates with it among
-    others, found]}: found when the duplicate shares the cluster of its
-    entity's first record."""
-    first = {}
-    for index, (entity, changes) in enumerate(truth):
-        if not changes:
-            first[entity] = index
-    scores = collections.defaultdict(lambda: [0, 0, 0, 0])
-    for index, (entity, changes) in enumerate(truth):
-        if not changes or entity not in first:
-            continue
-        found = clusters[index] == clusters[first[entity]]
-        names = changes.split("+")
-        for name in names:
-            score = scores[name]
-            at = 0 if len(names) == 1 else 2
-            score[at] += 1
-            score[at + 1] += found
-    return dict(scores)
+def _forms(item, languages):
+    from addrnorm.dedupe import features
+
+    return features.value_forms(item, languages)
 
 
-def same_partition(first, second):
-    """Whether two labellings group the records alike, whatever the labels."""
-    return len(first) == len(second) and len(set(zip(first, second))) == len(set(first)) == len(set(second))
+def run_one(data, truth, kind, jobs, libpostal, temp_dir, memory_limit):
+    from addrnorm.dedupe import features
+    from addrnorm.dedupe.deduplication import Deduplication
+    from addrnorm.dedupe.fields import fields_of
+    from addrnorm.dedupe.model import DEFAULT_MAX_BLOCK, DEFAULT_THRESHOLD
+    from addrnorm.parallel import processed
+
+    mapping = MAPPINGS[kind]
+    fields = fields_of(mapping, list(mapping))
+    times = {}
+
+    class phase:
+        def __init__(self, name):
+            self.name = name
+
+        def __enter__(self):
+            self.start = time.perf_counter()
+
+        def __exit__(self, *exception):
+            times[self.name] = times.get(self.name, 0.0) + time.perf_counter() - self.start
+
+    run = Deduplication(fields, DEFAULT_THRESHOLD, DEFAULT_MAX_BLOCK, "duckdb", memory_limit, temp_dir, phase=phase,
+                        libpostal=libpostal)
+    try:
+        with phase("keys"):
+            if libpostal:
+                job = (fields, {}, None, None)
+                for number, record, keys, error in processed(read_records(data, mapping), features.record_keys, job,
+                                                             jobs, features.warm_up):
+                    if error is not None:
+                        raise SystemExit("record %d: %s" % (number, error))
+                    run.add(record, keys)
+            else:
+                # Without libpostal: no keys and no expansions, so none of
+                # its calls are made.
+                for number, record in read_records(data, mapping):
+                    run.add(record, [])
+        with phase("expand"):
+            if libpostal:
+                for number, _, forms, error in processed(run.values_to_expand(), _forms, None, jobs,
+                                                         features.warm_up):
+                    if error is not None:
+                        raise SystemExit("expanding a value: %s" % error)
+                    run.add_forms(number, forms)
+        clusters = run.run()
+        import pyarrow
+
+        connection = run.engine.connection
+        connection.register("bench_clusters_in", pyarrow.table({
+            "id": pyarrow.array(range(len(clusters)), pyarrow.int64()), "cluster": pyarrow.array(clusters,
+                                                                                               pyarrow.int64())}))
+        connection.execute("CREATE TABLE bench_clusters AS SELECT * FROM bench_clusters_in")
+        connection.execute("CREATE TABLE bench_truth AS SELECT id::BIGINT AS id, entity::BIGINT AS entity "
+                           "FROM read_csv('%s', header = true, all_varchar = true)" % truth.replace("'", "''"))
+        result = scores(connection, predictions=run.predictions.physical_name if run.predictions else None)
+        if run.predictions is None:
+            result.update(compared=0, true_compared=0, completeness=ratio(0, result["true_pairs"]))
+        result.update(times=times, records=len(clusters), learned=run.learned)
+        return result
+    finally:
+        run.close()
 
 
-# Running the command.
+# The floor (--floor): the same libpostal calls from C++, in forked workers.
+
+def floor_library():
+    import addrnorm
+
+    path = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(addrnorm.__file__))), "bench",
+                        "libbench_floor.so")
+    return path if os.path.exists(path) else None
+
+
+FLOOR_BATCH = 20000
+
+
+def strings(texts):
+    return (ctypes.c_char_p * len(texts))(*[text.encode("utf-8") for text in texts])
+
+
+def _floor_worker(arguments):
+    """Seconds of libpostal calls in worker w of jobs: near_dupe_hashes for
+    every jobs-th record, expand_address twice for every distinct value
+    whose hash falls to it; only the C++ loops are timed."""
+    path, data, kind, w, jobs = arguments
+    from addrnorm.dedupe.fields import fields_of, labelled, text_of
+
+    lib = ctypes.CDLL(path)
+    lib.floor_expand.restype = ctypes.c_double
+    lib.floor_expand.argtypes = [ctypes.POINTER(ctypes.c_char_p), ctypes.c_size_t, ctypes.POINTER(ctypes.c_char_p),
+                                 ctypes.c_size_t, ctypes.c_int, ctypes.c_int, ctypes.c_int]
+    lib.floor_hash.restype = ctypes.c_double
+    lib.floor_hash.argtypes = [ctypes.POINTER(ctypes.c_char_p), ctypes.POINTER(ctypes.c_char_p),
+                               ctypes.POINTER(ctypes.c_size_t), ctypes.c_size_t, ctypes.POINTER(ctypes.c_char_p),
+                               ctypes.c_size_t, ctypes.c_int, ctypes.c_double]
+    mapping = MAPPINGS[kind]
+    fields = fields_of(mapping, list(mapping))
+    no_languages = strings([""])
+    seconds = 0.0
+    labels, values, counts = [], [], []
+
+    def hash_batch():
+        if counts:
+            ns = lib.floor_hash(strings(labels), strings(values), (ctypes.c_size_t * len(counts))(*counts),
+                                len(counts), no_languages, 0, 1, float("nan"))
+            return ns * len(counts) / 1e9
+        return 0.0
+
+    distinct = {}
+    for number, record in read_records(data, mapping):
+        if number % jobs == w:
+            record_labels, record_values = labelled(record, fields)
+            labels.extend(record_labels)
+            values.extend(record_values)
+            counts.append(len(record_labels))
+            if len(counts) == FLOOR_BATCH:
+                seconds += hash_batch()
+                labels, values, counts = [], [], []
+        for field in fields:
+            value = text_of(record.get(field.column))
+            if value is not None and hash((field.components, value)) % jobs == w:
+                distinct.setdefault(field.components, set()).add(value)
+    seconds += hash_batch()
+    for components, texts in distinct.items():
+        texts = sorted(texts)
+        for start in range(0, len(texts), FLOOR_BATCH):
+            batch = strings(texts[start:start + FLOOR_BATCH])
+            count = min(FLOOR_BATCH, len(texts) - start)
+            # Twice, as the features expand each value twice (expansions,
+            # then root forms).
+            for _ in range(2):
+                seconds += lib.floor_expand(batch, count, no_languages, 0, -1, -1, components) * count / 1e9
+    return seconds
+
+
+def run_floor(data, kind, jobs):
+    import multiprocessing
+
+    from addrnorm.dedupe import features
+
+    path = floor_library()
+    if path is None:
+        return None
+    features.warm_up()
+    work = [(path, data, kind, w, jobs) for w in range(jobs)]
+    if jobs == 1:
+        return _floor_worker(work[0])
+    with multiprocessing.get_context("fork").Pool(jobs) as pool:
+        return max(pool.map(_floor_worker, work))
+
+
+# The runs, each watched from outside.
 
 class Watch(threading.Thread):
     """Samples a process tree: the resident memory of all its processes
-    together, and the disk space of the files it holds open under a folder
-    or has left there (temporary files are usually deleted as soon as made,
-    so listing the folder alone would see nothing)."""
+    together, and the disk space of the files under a folder (open ones
+    included, deleted or not)."""
 
     def __init__(self, pid, folder):
         super(Watch, self).__init__(daemon=True)
@@ -201,59 +335,35 @@ class Watch(threading.Thread):
     def run(self):
         while not self.done.is_set():
             self.sample()
-            self.done.wait(0.05)
+            self.done.wait(0.1)
 
 
-def exit_status(status):
-    if os.WIFSIGNALED(status):
-        return -os.WTERMSIG(status)
-    return os.WEXITSTATUS(status)
-
-
-def run_command(argv, work, stderr_path):
-    """Runs python -m addrnorm argv in work, its temporary files in a folder
-    of their own; returns (seconds, status, largest process RSS, all
-    processes' RSS, temporary disk), in bytes."""
+def child(arguments, work, name):
+    """Runs this file with arguments in a process of its own; returns its
+    result (JSON), with the peak RSS of its tree and the peak disk of its
+    temporary folder."""
     scratch = tempfile.mkdtemp(prefix="tmp-", dir=work)
-    env = dict(os.environ, TMPDIR=scratch)
-    with open(stderr_path, "w") as errors:
-        start = time.perf_counter()
-        # The working directory is not the checkout, whose addrnorm/ (no
-        # built modules) would shadow the build on PYTHONPATH.
-        process = subprocess.Popen([sys.executable, "-m", "addrnorm"] + argv, cwd=work, env=env,
-                                   stdout=subprocess.DEVNULL, stderr=errors)
+    result_path = os.path.join(work, name + ".json")
+    errors_path = os.path.join(work, name + ".err")
+    with open(errors_path, "w") as errors:
+        process = subprocess.Popen([sys.executable, os.path.abspath(__file__)] + arguments +
+                                   ["--temp-dir", scratch, "--result", result_path], cwd=work,
+                                   env=dict(os.environ, TMPDIR=scratch), stdout=errors, stderr=errors)
         watch = Watch(process.pid, scratch)
         watch.start()
-        # wait4: the resources of this command's tree alone, not of every
-        # child this bench has had.
-        _, status, usage = os.wait4(process.pid, 0)
+        start = time.perf_counter()
+        _, status, _ = os.wait4(process.pid, 0)
         seconds = time.perf_counter() - start
-        process.returncode = exit_status(status)
         watch.done.set()
         watch.join()
     shutil.rmtree(scratch, ignore_errors=True)
-    if process.returncode != 0:
-        with open(stderr_path, encoding="utf-8", errors="replace") as errors:
-            raise SystemExit("addrnorm %s: status %d\n%s" % (" ".join(argv), process.returncode, errors.read()[-2000:]))
-    return seconds, process.returncode, usage.ru_maxrss * 1024, watch.peak_rss, watch.peak_disk
-
-
-def command_features():
-    """Which of the newer dupes options this build has."""
-    text = subprocess.run([sys.executable, "-m", "addrnorm", "dupes", "--help"], stdout=subprocess.PIPE,
-                          universal_newlines=True, cwd=tempfile.gettempdir(), check=True).stdout
-    return {name: ("--" + name) in text for name in ("passes", "pairs", "no-check")}
-
-
-def config_arguments(name, kind, features):
-    """The command's arguments for a configuration, or None when this build
-    cannot run it."""
-    if features["passes"] and features["no-check"]:
-        return list(CONFIGS[name])
-    if name == "today":
-        # Before passes: records without a venue's name need address keys.
-        return ["--address-only-keys"] if kind == "persons" else []
-    return None
+    if status != 0:
+        with open(errors_path, encoding="utf-8", errors="replace") as errors:
+            raise SystemExit("%s failed:\n%s" % (name, errors.read()[-3000:]))
+    with open(result_path, encoding="utf-8") as source:
+        result = json.load(source)
+    result.update(rss=watch.peak_rss, disk=watch.peak_disk, seconds=seconds)
+    return result
 
 
 def library_in_use(real):
@@ -262,180 +372,49 @@ def library_in_use(real):
     if real and (double or not data):
         raise SystemExit("bench/dedupe.py --real: needs the real libpostal with LIBPOSTAL_DATA_DIR set and "
                          "ADDRNORM_DOUBLE unset (now: LIBPOSTAL_DATA_DIR=%s, ADDRNORM_DOUBLE=%s)" % (data, double))
-    info = subprocess.run([sys.executable, "-m", "addrnorm", "data", "info"], stdout=subprocess.PIPE,
-                          stderr=subprocess.STDOUT, universal_newlines=True, cwd=tempfile.gettempdir())
-    first = info.stdout.strip().splitlines()[:1] or ["(addrnorm data info said nothing)"]
     if double:
-        return "the test double %s (figures are a smoke test only); data %s" % (double, first[0])
-    return "libpostal with data %s" % first[0]
+        return "the test double %s (figures only show that the bench runs)" % double
+    return "libpostal with its data in %s" % (data or "the default folder")
 
 
-def read_clusters(path, count, keep_records=False):
-    """Cluster label per record index, from the command's JSON Lines output;
-    record i is on input line i + 2."""
-    clusters = [None] * count
-    records = [None] * count if keep_records else None
-    with open(path, encoding="utf-8") as output:
-        for line in output:
-            item = json.loads(line)
-            index = item["line"] - 2
-            if str(index) != item["record"]["id"]:
-                raise SystemExit("line %d holds record %s: the output and the input disagree"
-                                 % (item["line"], item["record"]["id"]))
-            clusters[index] = item["cluster"]
-            if records is not None:
-                records[index] = item["record"]
-    missing = clusters.count(None)
-    if missing:
-        raise SystemExit("%s: %d records missing from the output" % (path, missing))
-    return clusters, records
-
-
-def read_pairs(path, matched_counts):
-    """(record index, record index) of each pair in a --pairs file; counts
-    the pairs the check matched into matched_counts."""
-    with open(path, encoding="utf-8") as pairs:
-        for line in pairs:
-            item = json.loads(line)
-            if item.get("matched"):
-                matched_counts["matched"] += 1
-            yield item["a"] - 2, item["b"] - 2
-
-
-def summary_pairs(stderr_path):
-    with open(stderr_path, encoding="utf-8", errors="replace") as errors:
-        found = re.findall(r"([\d,]+) candidate pairs", errors.read())
-    return int(found[-1].replace(",", "")) if found else None
-
-
-def measure(kind, name, arguments, data, truth, options, work):
-    """One configuration on one kind of record: a dict of figures."""
-    entities = [entity for entity, _ in truth]
-    base = ["dupes", data, "--map", MAPPINGS[kind]] + arguments
-    result = {"kind": kind, "config": name, "rates": {}, "rss": 0, "tree_rss": 0, "tmp": 0, "notes": []}
-    first_clusters = records = None
-    stem = os.path.join(work, "%s-%s" % (kind, re.sub(r"\W", "_", name)))
-    for jobs in options.jobs:
-        output = "%s-j%d.jsonl" % (stem, jobs)
-        argv = base + ["--jobs", str(jobs), "-o", output]
-        seconds, status, rss, tree_rss, disk = run_command(argv, work, output + ".err")
-        result["rates"][jobs] = len(truth) / seconds
-        result["rss"] = max(result["rss"], rss)
-        result["tree_rss"] = max(result["tree_rss"], tree_rss)
-        result["tmp"] = max(result["tmp"], disk)
-        clusters, found_records = read_clusters(output, len(truth), options.examples > 0 and records is None)
-        told = summary_pairs(output + ".err")
-        if first_clusters is None:
-            first_clusters, records = clusters, found_records
-            result.update(cluster_scores(clusters, entities))
-            result["changes"] = change_scores(clusters, truth)
-            result["summary_pairs"] = told
+def prepare(name, records, seed, work):
+    """(data, truth, how it was made) of a data set, written into work."""
+    stem = os.path.join(work, "%s-%d-%d" % (name, records, seed) if name in GENERATED else name)
+    data, truth = stem + ".csv", stem + ".truth.csv"
+    start = time.perf_counter()
+    with open(data, "w", newline="", encoding="utf-8") as out, \
+            open(truth, "w", newline="", encoding="utf-8") as truth_out:
+        if name in GENERATED:
+            entities = dedupe_data.generate(name, records, seed, out, truth_out)
+            made = "%s entities, generated in %.0f s" % (format(entities, ","), time.perf_counter() - start)
         else:
-            if not same_partition(first_clusters, clusters):
-                result["notes"].append("--jobs %d gives other clusters than --jobs %d" % (jobs, options.jobs[0]))
-            if told != result["summary_pairs"]:
-                result["notes"].append("--jobs %d compares %s pairs, --jobs %d %s" % (
-                    jobs, told, options.jobs[0], result["summary_pairs"]))
-        if not options.keep:
-            os.remove(output)
-    result["examples"] = false_merges(first_clusters, truth, records, options.examples) if records else []
-    listed = None
-    if options.features["pairs"] and options.pairs:
-        # A run of its own: listing the pairs with each field's verdict
-        # costs as much as the rest of the run, and would skew the rates.
-        pairs_path = stem + ".pairs.jsonl"
-        argv = base + ["--jobs", str(options.jobs[0]), "--pairs", pairs_path, "-o", os.devnull]
-        seconds, _, _, _, _ = run_command(argv, work, pairs_path + ".err")
-        result["pairs_seconds"] = seconds
-        matched = collections.Counter()
-        listed = candidate_scores(read_pairs(pairs_path, matched), entities)
-        listed["matched"] = matched["matched"]
-        if result["summary_pairs"] is not None and listed["candidates"] != result["summary_pairs"]:
-            result["notes"].append("the command counted %s candidate pairs, its --pairs file holds %s" % (
-                format(result["summary_pairs"], ","), format(listed["candidates"], ",")))
-        if not options.keep:
-            os.remove(pairs_path)
-    if listed is not None and (listed["candidates"] or not result["predicted_pairs"]):
-        result.update(listed)
-        result["estimated"] = False
-    elif result["summary_pairs"] is not None:
-        # Counted but not listed: which of them are true is not known.
-        count = result["summary_pairs"]
-        result.update({"candidates": count, "true_candidates": None, "completeness": None, "quality": None,
-                       "reduction": 1.0 - ratio(count, pairs_in(len(truth)), 0.0), "estimated": False})
-    else:
-        # A command that neither lists nor counts its pairs: the pairs within
-        # the clusters stand in, every one of them sharing a chain of keys.
-        correct, count = result["correct_pairs"], result["predicted_pairs"]
-        result.update({"candidates": count, "true_candidates": correct,
-                       "completeness": ratio(correct, result["true_pairs"]), "quality": ratio(correct, count),
-                       "reduction": 1.0 - ratio(count, pairs_in(len(truth)), 0.0), "estimated": True})
-    return result
+            records, pairs = febrl.write(out, truth_out)
+            made = "%s true pairs" % format(pairs, ",")
+    return data, truth, records, made
 
 
-def false_merges(clusters, truth, records, limit):
-    """Up to limit clusters holding more than one entity, largest first, as
-    lists of (entity, record)."""
-    members = collections.defaultdict(list)
-    for index, cluster in enumerate(clusters):
-        members[cluster].append(index)
-    mixed = [indices for indices in members.values() if len(set(truth[i][0] for i in indices)) > 1]
-    mixed.sort(key=len, reverse=True)
-    return [[(truth[i][0], records[i]) for i in sorted(indices, key=lambda i: truth[i][0])][:8]
-            for indices in mixed[:limit]]
+def fmt_seconds(value):
+    return "-" if value is None else "%.1f" % value
 
 
-# Reporting.
-
-def megabytes(count):
-    return "%.0f" % (count / 1e6)
-
-
-def optional(value):
-    return "-" if value is None else "%.4f" % value
-
-
-def table(results, jobs):
-    heads = ["kind", "config", "candidates", "PC", "RR", "PQ", "P", "R", "F1", "largest"] + \
-        ["rec/s j%d" % n for n in jobs] + ["RSS MB", "all MB", "tmp MB"]
-    rows = []
-    for result in results:
-        if "f1" not in result:
-            rows.append([result["kind"], result["config"], "(not in this build)"] + [""] * (len(heads) - 3))
-            continue
-        rows.append([result["kind"], result["config"],
-                     format(result["candidates"], ",") + ("*" if result["estimated"] else ""),
-                     optional(result["completeness"]), "%.6f" % result["reduction"], optional(result["quality"]),
-                     "%.4f" % result["precision"], "%.4f" % result["recall"], "%.4f" % result["f1"],
-                     str(result["largest"])] +
-                    ["%.0f" % result["rates"][n] for n in jobs] +
-                    [megabytes(result["rss"]), megabytes(result["tree_rss"]), "%.1f" % (result["tmp"] / 1e6)])
-    widths = [max(len(str(row[at])) for row in rows + [heads]) for at in range(len(heads))]
-    lines = ["  ".join(cell.ljust(width) if at < 2 else cell.rjust(width)
-                       for at, (cell, width) in enumerate(zip(row, widths))).rstrip() for row in [heads] + rows]
+def table(rows):
+    heads = ["data", "records", "libpostal", "P", "R", "F1", "PC", "compared", "largest", "keys s", "expand s",
+             "floor s", "blocking s", "training s", "scoring s", "clustering s", "total s", "RSS MB", "disk MB"]
+    lines = ["| " + " | ".join(heads) + " |", "|" + "|".join("---" if at < 3 else "--:" for at in range(len(heads)))
+             + "|"]
+    for row in rows:
+        times = row["times"]
+        lines.append("| " + " | ".join([
+            row["data"], format(row["records"], ","), "yes" if row["libpostal"] else "no",
+            "%.4f" % row["precision"], "%.4f" % row["recall"], "%.4f" % row["f1"], "%.4f" % row["completeness"],
+            format(row["compared"], ","), format(row["largest"], ","),
+            fmt_seconds(times.get("keys")) if row["libpostal"] else "-",
+            fmt_seconds(times.get("expand")) if row["libpostal"] else "-",
+            fmt_seconds(row.get("floor")) if row["libpostal"] else "-",
+            fmt_seconds(times.get("blocking")), fmt_seconds(times.get("training")),
+            fmt_seconds(times.get("scoring")), fmt_seconds(times.get("clustering")), "%.0f" % row["seconds"],
+            "%.0f" % (row["rss"] / 1e6), "%.0f" % (row["disk"] / 1e6)]) + " |")
     return "\n".join(lines)
-
-
-def change_table(kind, results):
-    done = [result for result in results if result["kind"] == kind and "changes" in result]
-    if not done:
-        return ""
-    names = sorted(set(name for result in done for name in result["changes"]))
-    first = done[0]["changes"]
-    heads = ["%s: change" % kind, "alone", "with others"] + ["%s alone/others" % r["config"] for r in done]
-    rows = []
-    for name in names:
-        counts = first.get(name, [0, 0, 0, 0])
-        cells = [name, str(counts[0]), str(counts[2])]
-        for result in done:
-            score = result["changes"].get(name, [0, 0, 0, 0])
-            cells.append("%6s / %6s" % tuple("%5.1f%%" % (100.0 * found / count) if count else "-"
-                                             for count, found in (score[:2], score[2:])))
-        rows.append(cells)
-    widths = [max(len(row[at]) for row in rows + [heads]) for at in range(len(heads))]
-    return "\n".join("  ".join(cell.ljust(width) if at == 0 else cell.rjust(width)
-                               for at, (cell, width) in enumerate(zip(row, widths))).rstrip()
-                     for row in [heads] + rows)
 
 
 def integers(text):
@@ -448,103 +427,88 @@ def names(text):
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--records", type=int, default=20000, help="records per kind (default: 20000)")
-    parser.add_argument("--kinds", type=names, default=["places", "persons"], help="(default: places,persons)")
+    parser.add_argument("--records", type=integers, default=[5000],
+                        help="sizes of the generated data sets, comma-separated (default: 5000)")
+    parser.add_argument("--data", type=names, default=["places", "persons", "febrl2"],
+                        help="data sets, of places, persons, febrl2 (default: all)")
     parser.add_argument("--seed", type=int, default=1)
-    parser.add_argument("--configs", type=names, default=list(CONFIGS),
-                        help="of %s (default: all)" % ", ".join(CONFIGS))
-    parser.add_argument("--jobs", type=integers, default=[1, 2], help="--jobs values to time (default: 1,2)")
+    parser.add_argument("--jobs", type=int, default=2, help="worker processes for libpostal's calls (default: 2)")
+    parser.add_argument("--memory-limit", help="DuckDB's memory limit (e.g. 8GB; default: DuckDB's)")
+    parser.add_argument("--no-baseline", dest="baseline", action="store_false",
+                        help="skip the runs without libpostal")
+    parser.add_argument("--no-floor", dest="floor", action="store_false", help="skip libpostal's floor")
     parser.add_argument("--real", action="store_true",
                         help="refuse to run unless on the real libpostal with LIBPOSTAL_DATA_DIR set")
     parser.add_argument("--check", action="store_true",
-                        help="exit 1 when passes+check scores an F1 below --min-f1 on any kind")
-    parser.add_argument("--min-f1", type=float, default=0.97)
-    parser.add_argument("--examples", type=int, default=0, metavar="N",
-                        help="show the N largest clusters that merge distinct entities (default: 0)")
-    parser.add_argument("--no-pairs", dest="pairs", action="store_false",
-                        help="skip the run that lists the pairs compared (PC and PQ are then not known)")
-    parser.add_argument("--work", help="where to put data and outputs (default: a temporary folder)")
-    parser.add_argument("--keep", action="store_true", help="keep data, outputs and pairs files")
+                        help="exit 1 when any data set's F1 with libpostal is below --min-f1")
+    parser.add_argument("--min-f1", type=float, default=0.9)
+    parser.add_argument("--work", help="where to put data and results (default: a temporary folder, removed)")
+    # A run of its own, in a child process.
+    parser.add_argument("--one", nargs=3, metavar=("DATA", "TRUTH", "KIND"), help=argparse.SUPPRESS)
+    parser.add_argument("--floor-of", nargs=2, metavar=("DATA", "KIND"), help=argparse.SUPPRESS)
+    parser.add_argument("--without-libpostal", action="store_true", help=argparse.SUPPRESS)
+    parser.add_argument("--temp-dir", help=argparse.SUPPRESS)
+    parser.add_argument("--result", help=argparse.SUPPRESS)
     options = parser.parse_args(argv)
-    for name in options.configs:
-        if name not in CONFIGS:
-            parser.error("--configs: no configuration %r (they are: %s)" % (name, ", ".join(CONFIGS)))
-    for kind in options.kinds:
-        if kind not in MAPPINGS:
-            parser.error("--kinds: places or persons, not %r" % kind)
-    if not options.jobs or min(options.jobs) < 1:
-        parser.error("--jobs: whole numbers of at least 1")
-    if options.check and "passes+check" not in options.configs:
-        options.configs.append("passes+check")
+    if options.jobs < 1 or any(size < 2 for size in options.records):
+        parser.error("--jobs takes 1 or more, --records sizes 2 or more")
+    for name in options.data:
+        if name not in MAPPINGS:
+            parser.error("--data: places, persons or febrl2, not %r" % name)
 
-    print("library: %s" % library_in_use(options.real))
-    options.features = command_features()
-    work = options.work or tempfile.mkdtemp(prefix="addrnorm-dedupe-")
+    if options.one or options.floor_of:
+        if options.one:
+            data, truth, kind = options.one
+            result = run_one(data, truth, kind, options.jobs, not options.without_libpostal, options.temp_dir,
+                             options.memory_limit)
+        else:
+            result = {"floor": run_floor(options.floor_of[0], options.floor_of[1], options.jobs)}
+        with open(options.result, "w", encoding="utf-8") as out:
+            json.dump(result, out)
+        return 0
+
+    print("library: %s; --jobs %d; seed %d" % (library_in_use(options.real), options.jobs, options.seed))
+    work = options.work or tempfile.mkdtemp(prefix="addrnorm-dedupe-bench-")
     os.makedirs(work, exist_ok=True)
-    results = []
+    rows = []
     try:
-        for kind in options.kinds:
-            data = os.path.join(work, "%s-%d-%d.csv" % (kind, options.records, options.seed))
-            truth_path = data[:-4] + ".truth.csv"
-            start = time.perf_counter()
-            with open(data, "w", newline="", encoding="utf-8") as out, \
-                    open(truth_path, "w", newline="", encoding="utf-8") as truth_out:
-                entity_count = dedupe_data.generate(kind, options.records, options.seed, out, truth_out)
-            seconds = time.perf_counter() - start
-            truth = dedupe_data.read_truth(truth_path)
-            true_pairs = sum(pairs_in(size) for size in collections.Counter(e for e, _ in truth).values())
-            print("%s: %s records of %s entities, %s true duplicate pairs (generated at %.0f records/s)" % (
-                kind, format(len(truth), ","), format(entity_count, ","), format(true_pairs, ","),
-                len(truth) / seconds if seconds else 0))
+        sets = [(name, size) for size in options.records for name in options.data if name in GENERATED]
+        sets += [(name, 0) for name in options.data if name not in GENERATED]
+        for name, size in sets:
+            data, truth, records, made = prepare(name, size, options.seed, work)
+            label = name if name not in GENERATED else "%s-%d" % (name, records)
+            print("%s: %s records, %s" % (label, format(records, ","), made))
             sys.stdout.flush()
-            for name in options.configs:
-                arguments = config_arguments(name, kind, options.features)
-                if arguments is None:
-                    results.append({"kind": kind, "config": name})
-                    continue
-                start = time.perf_counter()
-                result = measure(kind, name, arguments, data, truth, options, work)
-                results.append(result)
-                # The table waits for every run: meanwhile, each as it ends.
-                sys.stderr.write("%s, %s: P %.4f R %.4f F1 %.4f, largest %d (%.0f s)\n" % (
-                    kind, name, result["precision"], result["recall"], result["f1"], result["largest"],
-                    time.perf_counter() - start))
+            floor = None
+            if options.floor:
+                floor = child(["--floor-of", data, name, "--jobs", str(options.jobs)], work, label + "-floor")["floor"]
+            for libpostal in [True] + ([False] if options.baseline else []):
+                arguments = ["--one", data, truth, name, "--jobs", str(options.jobs)]
+                if options.memory_limit:
+                    arguments += ["--memory-limit", options.memory_limit]
+                if not libpostal:
+                    arguments.append("--without-libpostal")
+                result = child(arguments, work, "%s-%s" % (label, "libpostal" if libpostal else "plain"))
+                result.update(data=label, libpostal=libpostal, floor=floor)
+                rows.append(result)
+                sys.stderr.write("%s, libpostal %s: P %.4f R %.4f F1 %.4f PC %.4f, %s compared (%.0f s)\n" % (
+                    label, "yes" if libpostal else "no", result["precision"], result["recall"], result["f1"],
+                    result["completeness"], format(result["compared"], ","), result["seconds"]))
+            os.remove(data)
+            os.remove(truth)
     finally:
-        if not options.keep and not options.work:
+        if not options.work:
             shutil.rmtree(work, ignore_errors=True)
-
     print()
-    print(table(results, options.jobs))
-    if any(result.get("estimated") for result in results):
-        print("* the command neither lists nor counts its pairs: the pairs within the output clusters stand in")
-    for result in results:
-        for note in result.get("notes", []):
-            print("%s, %s: %s" % (result["kind"], result["config"], note))
-        if result.get("matched") is not None and not result.get("estimated"):
-            print("%s, %s: the check matched %s of %s candidate pairs (listing them took %.0f s)" % (
-                result["kind"], result["config"], format(result["matched"], ","), format(result["candidates"], ","),
-                result["pairs_seconds"]))
-    for kind in options.kinds:
-        text = change_table(kind, results)
-        if text:
-            print()
-            print("duplicates found in their entity's cluster, by change (changed alone / with others):")
-            print(text)
-    for result in results:
-        for number, example in enumerate(result.get("examples", [])):
-            print()
-            print("%s, %s: a cluster merging %d entities:" % (result["kind"], result["config"],
-                                                               len(set(e for e, _ in example))))
-            for entity, record in example:
-                print("  entity %d: %s" % (entity, ", ".join(value for key, value in record.items() if key != "id")))
-
+    print(table(rows))
+    for row in rows:
+        if row.get("learned") == 0:
+            print("%s, libpostal %s: no session of expectation maximisation learned: Splink's starting m "
+                  "probabilities were used" % (row["data"], "yes" if row["libpostal"] else "no"))
     if options.check:
-        failed = [result for result in results if result["config"] == "passes+check"
-                  and ("f1" not in result or result["f1"] < options.min_f1)]
-        for result in failed:
-            print("check failed: %s, passes+check: %s" % (
-                result["kind"], "F1 %.4f < %.4f" % (result["f1"], options.min_f1) if "f1" in result
-                else "not in this build"))
+        failed = [row for row in rows if row["libpostal"] and row["f1"] < options.min_f1]
+        for row in failed:
+            print("check failed: %s: F1 %.4f < %.4f" % (row["data"], row["f1"], options.min_f1))
         return 1 if failed else 0
     return 0
 

@@ -1,199 +1,203 @@
 """Synthetic place and person records with known duplicates, for measuring
-the whole de-duplication workflow (bench/dedupe.py) on data of any size.
+the de-duplication (bench/dedupe.py) on data of any size.
 
     python bench/dedupe_data.py --kind places|persons --records N --seed S --out FILE.csv [--truth FILE]
 
-Records are US-style: a venue's name (places) or a person's name (persons), a
-house number, a street, a unit (persons, sometimes), a postcode and a city.
-The same seed gives the same file, byte for byte, on every CPython 3.
+Names, streets, towns and postcodes come from Faker in eight locales (en_US,
+en_GB, de_DE, fr_FR, es_ES, it_IT, nl_NL, pt_BR), and streets are written
+the way each language writes them (Goethestraße / Goethestr., rue Victor
+Hugo / r. Victor Hugo, Calle Mayor / C/ Mayor, Kerkstraat / Kerkstr), so
+that libpostal's multilingual expansions have work to do.  Faker is slow
+per call: pools are drawn from it once, for the seed, and records are drawn
+from the pools, so ten million records take minutes.
 
-Real files are hard to de-duplicate because distinct records crowd together:
-a street with hundreds of addresses, a mall or an apartment building whose
-tenants share street, number and postcode, a household sharing a family name,
-a chain with the same name at many addresses, namesakes.  So the generator
-makes those on purpose, and makes 1 to 3 duplicates of about 30% of the
-entities, each duplicate with 1 to 3 of the changes that real data has: typos
-in names and streets, the street type abbreviated, expanded, misspelled or
-left out, the house number mistyped, left out or written into the street,
-names written another way (swapped, initials, without the venue's kind),
-the unit written another way, swapped with the house number or left out, the
-postcode or city mistyped, changed or left out, and the record in capitals.
+Towns grow in number with the records, as in real files: about a dozen for
+5,000 records, several thousand for ten million; a town has its own
+postcodes and streets, and a few towns hold most records.  Distinct
+entities crowd together on purpose: neighbours on one street, tenants of
+one building, households (persons sharing a surname at one address),
+chains (places with one name at many addresses), namesakes.  About 30% of
+the entities get 1 to 3 duplicates, each with 1 to 3 of the changes real
+data has (see CHANGES): typos, the street type abbreviated or expanded in
+its language or left out, missing fields, name order swapped, the house
+number in the street, the postcode or town mistyped, changed or missing,
+capitals.
 
-Columns: id,name,number,street,[unit,]zip,town, then entity unless --truth
+Columns: places id,name,number,street,zip,town; persons
+id,given,surname,number,street,unit,zip,town; then entity unless --truth
 FILE is given, which then holds id,entity,changes (changes: empty for an
 entity's first record, else what the duplicate changed, joined by "+").  id
-is the record's row, counting from 0, so record id is on line id + 2 of the
-file (no field holds a line break).  Rows are shuffled within windows of
---window records, so memory stays bounded for any --records; an entity's
-records never straddle two windows.
+is the record's row from 0, so record id is on line id + 2 (no field holds
+a line break).  Records are made and shuffled in windows of --window
+records, each window with its own random generator seeded from the seed
+and the window's number, so memory stays bounded for any --records and the
+same seed gives the same file with the same Faker release.
 """
 import argparse
 import csv
+import functools
 import itertools
 import random
 import sys
 
-# Street names: common American ones, trees, presidents, places, ordinals.
-STREET_BASES = """
-Main Church Park Mill School Spring Water Center Market Bridge High Union Washington Lincoln Jefferson Madison
-Monroe Adams Jackson Franklin Hamilton Grant Wilson Harrison Cleveland Garfield Roosevelt Kennedy Taylor Polk
-Tyler Pierce Hayes Arthur Coolidge Hoover Oak Maple Pine Cedar Elm Walnut Birch Willow Chestnut Hickory Ash
-Spruce Poplar Sycamore Magnolia Dogwood Laurel Cherry Juniper Aspen Hemlock Cypress Alder Locust Beech Holly
-Mulberry Lake Hill River Forest Meadow Valley Ridge Sunset Highland Prospect Pleasant Lakeview Riverside
-Hillside Woodland Fairview Greenwood Brookside Orchard Grove Bay Harbor Ocean Beach Shore Canyon Mesa Summit
-Cliff Glen Creek Pond Marsh Prairie Heather Rose Ivy Clover Lilac Daisy Jasmine Sunflower Vine Fern Moss Stone
-Granite Marble Iron Copper Silver Gold Crystal Amber Coral Pearl Colonial Academy College Court Depot Factory
-Railroad Station Temple Chapel Mission Liberty Independence Commerce Industrial Enterprise Heritage Pioneer
-Frontier Country Village Town County State Broad Front Cross Canal Dock Ferry Wharf Pier Terrace Plaza Central
-North South East West Hudson Delaware Potomac Ohio Mississippi Missouri Colorado Columbia Charles Cambridge
-Oxford Essex Kent Sussex Devon Salem Concord Lexington Plymouth Bedford Hartford Albany Boston Chicago Denver
-Dallas Phoenix Austin Savannah Virginia Carolina Georgia Florida Dakota Nevada Vermont Maryland Jersey Wyoming
-Montana Arizona Oregon Kansas Alabama Cherokee Seneca Mohawk Iroquois Shawnee Apache Navajo Sioux Erie Huron
-Ontario Superior Michigan Willard Bradford Sherman Sheridan Custer Mason Dixon Emerson Thoreau Whitman Irving
-Poe Hawthorne Longfellow Edison Morse Fulton Stanford Carnegie Vanderbilt Astor Rockefeller Morgan Baker
-Carpenter Fisher Cooper Turner Walker Hunter Porter Miller Parker Spencer Warren Webster Wells Wheeler Young
-King Queen Prince Duke Earl Bishop Abbey Cardinal Eagle Falcon Hawk Robin Sparrow Heron Swan Fox Deer Elk Bear
-Wolf Beaver Otter Buffalo
-""".split() + ["%d%s" % (n, "th" if 10 <= n % 100 <= 20 else {1: "st", 2: "nd", 3: "rd"}.get(n % 10, "th"))
-               for n in range(1, 61)]
+LOCALES = ["en_US", "en_GB", "de_DE", "fr_FR", "es_ES", "it_IT", "nl_NL", "pt_BR"]
+# Share of towns in each locale.
+LOCALE_WEIGHTS = [24, 12, 16, 14, 10, 10, 7, 7]
 
-# Street types as written, each with its other usual form; the weights are
-# roughly how often each is seen.
-STREET_TYPES = [("St", "Street", 30), ("Ave", "Avenue", 18), ("Rd", "Road", 12), ("Blvd", "Boulevard", 4),
-                ("Ln", "Lane", 6), ("Dr", "Drive", 10), ("Ct", "Court", 5), ("Pl", "Place", 4), ("Way", "Way", 3),
-                ("Ter", "Terrace", 2), ("Pkwy", "Parkway", 2), ("Cir", "Circle", 2), ("Hwy", "Highway", 2)]
+# Each locale's street types: (full form, abbreviations, weight); and how the
+# type joins the street's own name: "suffix" (Main Street), "joined" (the
+# type glued to a one-word name: Goethestraße, Kerkstraat; else as a
+# suffix) or "prefix" (rue Victor Hugo, Calle Mayor).  The abbreviations are
+# those the language uses, which libpostal's dictionaries know.
+STREET_TYPES = {
+    "en_US": ("suffix", [("Street", ["St", "St."], 30), ("Avenue", ["Ave", "Av"], 18), ("Road", ["Rd"], 12),
+                         ("Drive", ["Dr"], 10), ("Lane", ["Ln"], 6), ("Boulevard", ["Blvd"], 4),
+                         ("Court", ["Ct"], 5), ("Place", ["Pl"], 4), ("Parkway", ["Pkwy"], 2),
+                         ("Terrace", ["Ter"], 2)]),
+    "en_GB": ("suffix", [("Road", ["Rd"], 30), ("Street", ["St"], 22), ("Lane", ["Ln"], 10),
+                         ("Avenue", ["Ave"], 8), ("Close", ["Cl"], 8), ("Crescent", ["Cres"], 5),
+                         ("Gardens", ["Gdns"], 4), ("Drive", ["Dr"], 6), ("Terrace", ["Terr"], 3),
+                         ("Square", ["Sq"], 2)]),
+    "de_DE": ("joined", [("Straße", ["Str.", "Str", "Strasse"], 50), ("Weg", [], 15), ("Allee", [], 6),
+                         ("Platz", ["Pl."], 6), ("Ring", [], 5), ("Gasse", [], 4)]),
+    "fr_FR": ("prefix", [("rue", ["r.", "r"], 45), ("avenue", ["av.", "ave"], 15), ("boulevard", ["bd", "bld"], 10),
+                         ("place", ["pl."], 6), ("chemin", ["ch."], 8), ("allée", ["all."], 6),
+                         ("impasse", ["imp."], 6), ("quai", [], 3)]),
+    "es_ES": ("prefix", [("Calle", ["C/", "c/", "Cl."], 55), ("Avenida", ["Avda.", "Av."], 15),
+                         ("Plaza", ["Pza.", "Pl."], 8), ("Paseo", ["Pº", "Po."], 6), ("Camino", ["Cno."], 6),
+                         ("Carretera", ["Ctra."], 5), ("Ronda", ["Rda."], 3)]),
+    "it_IT": ("prefix", [("Via", ["V."], 60), ("Viale", ["V.le"], 12), ("Piazza", ["P.zza", "P.za"], 10),
+                         ("Corso", ["C.so"], 8), ("Vicolo", ["Vic."], 5), ("Largo", ["L.go"], 5)]),
+    "nl_NL": ("joined", [("straat", ["str", "str."], 45), ("laan", ["ln"], 18), ("weg", [], 15),
+                         ("plein", ["pln"], 6), ("gracht", ["gr"], 5), ("kade", [], 5), ("singel", ["sngl"], 3)]),
+    "pt_BR": ("prefix", [("Rua", ["R.", "R"], 55), ("Avenida", ["Av.", "Av"], 20), ("Travessa", ["Tv.", "Trav."], 8),
+                         ("Praça", ["Pç.", "Pca"], 5), ("Alameda", ["Al."], 5), ("Estrada", ["Estr."], 4),
+                         ("Rodovia", ["Rod."], 3)]),
+}
 
-# Cities with their state and the first ZIP code of a range of theirs.
-CITIES = [
-    ("New York", "NY", 10001), ("Brooklyn", "NY", 11201), ("Buffalo", "NY", 14201), ("Albany", "NY", 12202),
-    ("Boston", "MA", 2108), ("Cambridge", "MA", 2138), ("Worcester", "MA", 1602), ("Providence", "RI", 2903),
-    ("Hartford", "CT", 6103), ("Newark", "NJ", 7102), ("Philadelphia", "PA", 19102), ("Pittsburgh", "PA", 15212),
-    ("Baltimore", "MD", 21201), ("Washington", "DC", 20001), ("Richmond", "VA", 23219), ("Raleigh", "NC", 27601),
-    ("Charlotte", "NC", 28202), ("Atlanta", "GA", 30303), ("Savannah", "GA", 31401), ("Miami", "FL", 33125),
-    ("Tampa", "FL", 33602), ("Orlando", "FL", 32801), ("Jacksonville", "FL", 32202), ("Nashville", "TN", 37201),
-    ("Memphis", "TN", 38103), ("Louisville", "KY", 40202), ("Cleveland", "OH", 44113), ("Columbus", "OH", 43215),
-    ("Cincinnati", "OH", 45202), ("Detroit", "MI", 48201), ("Chicago", "IL", 60601), ("Milwaukee", "WI", 53202),
-    ("Minneapolis", "MN", 55401), ("Saint Louis", "MO", 63101), ("Kansas City", "MO", 64105),
-    ("Omaha", "NE", 68102), ("New Orleans", "LA", 70112), ("Houston", "TX", 77002), ("Dallas", "TX", 75201),
-    ("Fort Worth", "TX", 76102), ("San Antonio", "TX", 78205), ("Austin", "TX", 78701), ("Denver", "CO", 80202),
-    ("Salt Lake City", "UT", 84101), ("Phoenix", "AZ", 85003), ("Albuquerque", "NM", 87102),
-    ("Las Vegas", "NV", 89101), ("Los Angeles", "CA", 90012), ("San Diego", "CA", 92101),
-    ("San Francisco", "CA", 94102), ("Sacramento", "CA", 95814), ("Portland", "OR", 97204),
-    ("Seattle", "WA", 98101),
-]
+# Where the house number goes when it is written into the street.
+NUMBER_FIRST = {"en_US", "en_GB", "fr_FR"}
 
-GIVEN = """
-James Mary John Patricia Robert Jennifer Michael Linda William Elizabeth David Barbara Richard Susan Joseph Jessica
-Thomas Sarah Charles Karen Christopher Nancy Daniel Lisa Matthew Betty Anthony Margaret Mark Sandra Donald Ashley
-Steven Kimberly Paul Emily Andrew Donna Joshua Michelle Kenneth Dorothy Kevin Carol Brian Amanda George Melissa
-Timothy Deborah Ronald Stephanie Edward Rebecca Jason Sharon Jeffrey Laura Ryan Cynthia Jacob Kathleen Gary Amy
-Nicholas Angela Eric Shirley Jonathan Anna Stephen Brenda Larry Pamela Justin Emma Scott Nicole Brandon Helen
-Benjamin Samantha Samuel Katherine Gregory Christine Alexander Debra Frank Rachel Patrick Carolyn Raymond Janet
-Jack Catherine Dennis Maria Jerry Heather Tyler Diane Aaron Ruth Jose Julie Adam Olivia Nathan Joyce Henry
-Virginia Douglas Victoria Zachary Kelly Peter Lauren Kyle Christina Ethan Joan Walter Evelyn Noah Judith Jeremy
-Megan Christian Andrea Keith Cheryl Roger Hannah Terry Jacqueline Gerald Martha Harold Gloria Sean Teresa Austin
-Ann Carl Sara Arthur Madison Lawrence Frances Dylan Kathryn Jesse Janice Jordan Jean Bryan Abigail Billy Alice
-Joe Julia Bruce Judy Gabriel Sophia Logan Grace Albert Denise Willie Amber Alan Doris Juan Marilyn Wayne Danielle
-Elijah Beverly Randy Isabella Roy Theresa Vincent Diana Ralph Natalie Eugene Brittany Russell Charlotte Bobby
-Marie Mason Kayla Philip Alexis Louis Lori Wei Mei Hiroshi Yuki Priya Rahul Ahmed Fatima Carlos Lucia
-""".split()
+# Words joining two names in a company's name, per language: a duplicate may
+# write them another way.
+AND_WORDS = ["&", "and", "und", "et", "y", "e", "en"]
+# Legal forms a duplicate may leave out (longest first, so that "GmbH & Co.
+# KG" goes whole).
+LEGAL_FORMS = sorted(["Inc", "Inc.", "LLC", "Ltd", "Ltd.", "PLC", "plc", "Group", "and Sons", "GmbH", "AG", "e.V.",
+                      "GmbH & Co. KG", "GmbH & Co. KGaA", "KG", "OHG", "SA", "SARL", "SAS", "S.A.", "S.L.",
+                      "S.Coop.", "S.L.L.", "S.A.U.", "s.r.l.", "S.p.A.", "SPA", "s.n.c.", "BV", "NV", "B.V.", "N.V.",
+                      "S/A", "Ltda.", "Ltda", "e Filhos", "et Fils", "S.C.S."], key=len, reverse=True)
+# Kinds of venue that a name may carry, per language (a bakery, a pharmacy).
+VENUE_KINDS = {
+    "en_US": ["Bakery", "Pharmacy", "Hardware", "Cafe", "Diner", "Dental Care", "Auto Repair", "Books", "Market"],
+    "en_GB": ["Bakery", "Chemist", "Hardware", "Cafe", "Pub", "Dental Surgery", "Garage", "Books", "Butchers"],
+    "de_DE": ["Bäckerei", "Apotheke", "Metzgerei", "Café", "Gasthaus", "Zahnarztpraxis", "Autowerkstatt",
+              "Buchhandlung"],
+    "fr_FR": ["Boulangerie", "Pharmacie", "Boucherie", "Café", "Brasserie", "Cabinet Dentaire", "Garage", "Librairie"],
+    "es_ES": ["Panadería", "Farmacia", "Ferretería", "Cafetería", "Bar", "Clínica Dental", "Taller", "Librería"],
+    "it_IT": ["Panificio", "Farmacia", "Ferramenta", "Bar", "Trattoria", "Studio Dentistico", "Officina", "Libreria"],
+    "nl_NL": ["Bakkerij", "Apotheek", "IJzerwaren", "Café", "Eetcafé", "Tandartspraktijk", "Garage", "Boekhandel"],
+    "pt_BR": ["Padaria", "Farmácia", "Ferragens", "Café", "Restaurante", "Clínica Odontológica", "Oficina",
+              "Livraria"],
+}
+UNIT_FORMS = {
+    "en_US": ["Apt %s", "Apt %s", "Unit %s", "#%s", "Suite %s"], "en_GB": ["Flat %s", "Flat %s", "Apartment %s"],
+    "de_DE": ["Whg. %s", "Wohnung %s", "App. %s"], "fr_FR": ["Appt %s", "Appartement %s", "Apt %s"],
+    "es_ES": ["Piso %s", "Pta. %s", "Puerta %s"], "it_IT": ["Int. %s", "Interno %s", "Scala %s"],
+    "nl_NL": ["%s", "Appartement %s", "App %s"], "pt_BR": ["Apto %s", "Apartamento %s", "Ap. %s"],
+}
 
-FAMILY = """
-Smith Johnson Williams Brown Jones Garcia Miller Davis Rodriguez Martinez Hernandez Lopez Gonzalez Wilson
-Anderson Thomas Taylor Moore Jackson Martin Lee Perez Thompson White Harris Sanchez Clark Ramirez Lewis Robinson
-Walker Young Allen King Wright Scott Torres Nguyen Hill Flores Green Adams Nelson Baker Hall Rivera Campbell
-Mitchell Carter Roberts Gomez Phillips Evans Turner Diaz Parker Cruz Edwards Collins Reyes Stewart Morris Morales
-Murphy Cook Rogers Gutierrez Ortiz Morgan Cooper Peterson Bailey Reed Kelly Howard Ramos Kim Cox Ward Richardson
-Watson Brooks Chavez Wood James Bennett Gray Mendoza Ruiz Hughes Price Alvarez Castillo Sanders Patel Myers Long
-Ross Foster Jimenez Powell Jenkins Perry Russell Sullivan Bell Coleman Butler Henderson Barnes Gonzales Fisher
-Vasquez Simmons Romero Jordan Patterson Alexander Hamilton Graham Reynolds Griffin Wallace Moreno West Cole Hayes
-Bryant Herrera Gibson Ellis Tran Medina Aguilar Stevens Murray Ford Castro Marshall Owens Harrison Fernandez
-McDonald Woods Washington Kennedy Wells Vargas Henry Chen Freeman Webb Tucker Guzman Burns Crawford Olson Simpson
-Porter Hunter Gordon Mendez Silva Shaw Snyder Mason Dixon Munoz Hunt Hicks Holmes Palmer Wagner Black Robertson
-Boyd Rose Stone Salazar Fox Warren Mills Meyer Rice Schmidt Garza Daniels Ferguson Nichols Stephens Soto Weaver
-Ryan Gardner Payne Grant Dunn Kelley Spencer Hawkins Arnold Pierce Vazquez Hansen Peters Santos Hart Bradley
-Knight Elliott Cunningham Duncan Armstrong Hudson Carroll Lane Riley Andrews Alvarado Ray Delgado Berry Perkins
-Hoffman Johnston Matthews Pena Richards Contreras Willis Carpenter Lawrence Sandoval Guerrero George Chapman Rios
-Estrada Ortega Watkins Greene Nunez Wheeler Valdez Harper Burke Larson Santiago Maldonado Morrison Franklin
-Carlson Austin Dominguez Carr Lawson Jacobs Obrien Lynch Singh Vega Bishop Montgomery Oliver Jensen Harvey
-Williamson Gilbert Dean Sims Espinoza Howell Li Wong Reid Hanson Le McCoy Garrett Burton Fuller Wang Weber Welch
-Rojas Lucas Marquez Fields Park Yang Little Banks Padilla Day Walsh Bowman Schultz Luna Fowler Mejia Davidson
-Acosta Brewer May Holland Juarez Newman Pearson Curtis Cortez Douglas Schneider Joseph Barrett Navarro Figueroa
-Keller Avila Wade Molina Stanley Hopkins Campos Barnett Bates Chambers Caldwell Beck Lambert Miranda Byrd Craig
-Ayala Lowe Frazier Powers Neal Leonard Gregory Carrillo Sutton Fleming Rhodes Shelton Schwartz Norris Jennings
-Watts Duran Walters Cohen McDaniel Moran Parks Steele Vaughn Becker Holt Deleon Barker Terry Hale Leon Hail
-Benson Haynes Horton Miles Lyons Pham Graves Bush Thornton Wolfe Warner Cabrera McKinney Mann Zimmerman Dawson
-""".split()
+# Towns for a file of records: about 0.03 n^0.75 (12 for 5,000, 170 for
+# 100,000, 950 for a million, 5,300 for ten million).
+def town_count(records):
+    return max(3, int(round(0.03 * max(records, 1) ** 0.75)))
 
-ADJECTIVES = """
-Golden Silver Royal Happy Lucky Blue Red Green Little Big Old New Grand Sunny Crystal Purple Jade Emerald Urban
-Rustic Cozy Fresh Bright Hidden Wild Gentle Noble Sweet Spicy Magic Friendly Modern Classic Famous Original
-Great Lazy Brave Quiet Tiny Starlight Harbor Corner Village Downtown Uptown Northside Eastside Westside
-""".split()
 
-NOUNS = """
-Dragon Lotus Bamboo Tiger Phoenix Garden Palace Lantern Olive Lemon Fig Pepper Basil Anchor Lighthouse Compass
-Owl Fox Bear Rabbit Horse Crown Castle Bridge Mill Oven Kettle Spoon Table Leaf Acorn Pine Maple Harvest Meadow
-Sunrise Moon Star Comet River Stone Brick Barrel Bean Grain Honey Cedar Wheel Hammer Needle Feather
-""".split()
-
-KINDS = """
-Restaurant|Cafe|Pizza|Bakery|Pharmacy|Hardware|Dental Care|Auto Repair|Dry Cleaners|Deli|Bar & Grill|Market|Books
-Florist|Hair Salon|Barber Shop|Fitness|Laundromat|Pet Supply|Liquors|Diner|Tavern|Bistro|Grocery|Optical|Tailors
-Insurance|Realty|Medical Clinic|Veterinary Clinic|Hotel|Motel|Inn|Bank|Credit Union|Taqueria|Sushi|Noodle House
-Steakhouse|Coffee Shop|Ice Cream|Bagels|Jewelers|Shoe Repair|Hobby Shop|Music Store|Tattoo|Nail Spa|Yoga Studio
-""".strip().replace("\n", "|").split("|")
-
-FIRMS = ["Law Offices", "Associates", "Dental Group", "Insurance Agency", "Accounting", "Architects",
-         "Family Practice", "Funeral Home", "Real Estate", "Plumbing & Heating", "Construction", "Landscaping"]
-
-KINDS_LONGEST_FIRST = sorted(KINDS + FIRMS, key=len, reverse=True)
-
-CHAINS = ["Quick Mart", "Sunrise Coffee", "Value Pharmacy", "Tasty Burger", "Corner Bakery", "Fresh Foods Market",
-          "Pizza Palace", "Speedy Lube", "Dollar Depot", "Family Dental", "City Bank", "Super Wash",
-          "Golden Corral", "Bean Street Coffee", "Metro Cleaners", "Fit Life Gym", "Happy Nails", "Book Nook",
-          "Pet Corner", "Tire Town"]
-
-UNIT_FORMS = ["Apt %s", "Apt %s", "Apt %s", "Unit %s", "#%s", "Suite %s", "Apartment %s"]
+# How much of each pool is drawn from Faker, per locale: enough that common
+# names repeat (namesakes) without every one being common.
+POOL = {"first": 400, "last": 900, "company": 600, "city": 1500, "postcode": 3000}
 
 LETTERS = "abcdefghijklmnopqrstuvwxyz"
 DIGITS = "0123456789"
 
 
+@functools.lru_cache(maxsize=2)
+def faker_pools(seed):
+    """{locale: {pool: [values]}}, drawn once from Faker seeded for the seed
+    (and kept: the pools are only read)."""
+    import faker
+
+    pools = {}
+    for index, locale in enumerate(LOCALES):
+        fake = faker.Faker(locale)
+        # it_IT's towns are a list made from a set, in the order of the
+        # interpreter's string hashing, which changes from run to run:
+        # sorted, they are the same in every run.
+        for provider in fake.providers:
+            towns = vars(type(provider)).get("cities")
+            if isinstance(towns, list):
+                towns.sort()
+        fake.seed_instance(seed * 100 + index)
+        pool = {
+            "first": [fake.first_name() for _ in range(POOL["first"])],
+            "last": [fake.last_name() for _ in range(POOL["last"])],
+            "company": [fake.company() for _ in range(POOL["company"])],
+            "city": sorted(set(fake.city() for _ in range(POOL["city"]))),
+            "postcode": [fake.postcode() for _ in range(POOL["postcode"])],
+        }
+        if locale == "pt_BR":
+            # Brazil writes its CEP as 12345-678.
+            pool["postcode"] = [code if "-" in code else code[:5] + "-" + code[5:] for code in pool["postcode"]]
+        pools[locale] = pool
+    return pools
+
+
+def zipf_pick(rng, items, skew=1.2):
+    """An item of items, early ones far more often (names and streets are
+    used that way)."""
+    return items[int(len(items) * rng.random() ** (1 + skew))]
+
+
+class Town:
+    __slots__ = ("name", "locale", "postcodes", "streets")
+
+
 class Universe:
-    """The places records are drawn from: each city's postcodes, each
-    postcode's streets, with a few busy streets taking most addresses."""
+    """The towns of a file, each with its postcodes and its streets (a street
+    is (locale, its own name, type index, postcode)); a few towns, and in
+    each a few streets, hold most records."""
 
-    def __init__(self, rng):
-        self.postcodes = []   # (zip, city)
-        self.city_zips = {}
-        self.streets = {}     # zip -> [(base, type index)]
-        type_weights = [weight for _, _, weight in STREET_TYPES]
-        # Cities by size, as real ones are: a few big ones hold most
-        # records, so their busy streets hold many distinct ones.
-        ranks = list(range(1, len(CITIES) + 1))
-        rng.shuffle(ranks)
-        self.zip_weights = []
-        for (city, _, first), rank in zip(CITIES, ranks):
-            count = rng.randint(2, 6)
-            zips = ["%05d" % (first + rng.randint(0, 3) * index + index) for index in range(count)]
-            zips = sorted(set(zips))
-            self.city_zips[city] = zips
-            for code in zips:
-                self.postcodes.append((code, city))
-                self.zip_weights.append(rng.uniform(0.5, 1.0) / rank ** 0.7)
-                bases = rng.sample(STREET_BASES, rng.randint(25, 60))
-                self.streets[code] = [(base, rng.choices(range(len(STREET_TYPES)), type_weights)[0])
-                                      for base in bases]
-        self.cumulative = []
-        total = 0.0
-        for weight in self.zip_weights:
-            total += weight
-            self.cumulative.append(total)
+    def __init__(self, seed, records, pools):
+        rng = random.Random("towns:%d" % seed)
+        self.pools = pools
+        self.towns = []
+        for index in range(town_count(records)):
+            locale = rng.choices(LOCALES, LOCALE_WEIGHTS)[0]
+            pool = pools[locale]
+            town = Town()
+            town.locale = locale
+            town.name = rng.choice(pool["city"])
+            # Town sizes fall as 1/rank: big towns get more postcodes and streets.
+            size = 1.0 / (index + 1) ** 0.9
+            town.postcodes = sorted(set(rng.choice(pool["postcode"]) for _ in range(1 + int(8 * size ** 0.5 +
+                                                                                           rng.random() * 2))))
+            style, types = STREET_TYPES[locale]
+            weights = [weight for _, _, weight in types]
+            streets = []
+            for _ in range(15 + int(400 * size ** 0.6)):
+                what = rng.random()
+                if what < 0.55:
+                    base = zipf_pick(rng, pool["last"], 0.5)
+                elif what < 0.8:
+                    base = "%s %s" % (rng.choice(pool["first"]), zipf_pick(rng, pool["last"], 0.5))
+                else:
+                    base = rng.choice(pool["city"])
+                streets.append((base, rng.choices(range(len(types)), weights)[0], rng.choice(town.postcodes)))
+            town.streets = streets
+            self.towns.append(town)
+        self.cumulative = list(itertools.accumulate(1.0 / (rank + 1) ** 0.9 for rank in range(len(self.towns))))
 
-    def address(self, rng):
-        """(number, street base, street type index, zip, city), a street
-        drawn with a strong skew so that busy streets have many records."""
+    def town(self, rng):
         at = rng.random() * self.cumulative[-1]
         low, high = 0, len(self.cumulative) - 1
         while low < high:
@@ -202,15 +206,7 @@ class Universe:
                 low = middle + 1
             else:
                 high = middle
-        code, city = self.postcodes[low]
-        streets = self.streets[code]
-        base, kind = streets[int(len(streets) * rng.random() ** 2.5)]
-        # House numbers of 1 to 4 digits, most of 3: within a street, a
-        # number is shared by chance only now and then.
-        digits = rng.random()
-        digits = 1 if digits < 0.1 else 2 if digits < 0.35 else 3 if digits < 0.75 else 4
-        number = rng.randint(1 if digits == 1 else 10 ** (digits - 1), 10 ** digits - 1)
-        return [str(number), base, kind, code, city]
+        return self.towns[low]
 
 
 def typo(rng, text):
@@ -222,8 +218,7 @@ def typo(rng, text):
     what = rng.random()
     pool = DIGITS if text[at].isdigit() else LETTERS
     if what < 0.25:
-        letter = rng.choice(pool)
-        return text[:at] + (letter.upper() if text[at - 1].isupper() and text.isupper() else letter) + text[at:]
+        return text[:at] + rng.choice(pool) + text[at:]
     if what < 0.5:
         return text[:at] + text[at + 1:]
     if what < 0.75:
@@ -245,8 +240,11 @@ def typo_in_a_word(rng, text):
 
 
 class Record:
-    __slots__ = ("name", "given", "family", "middle", "number", "base", "kind", "type_form", "street_text",
-                 "unit", "zip", "city")
+    """One record as made: a street is kept as its parts (its own name, its
+    type and the form the type is written in) so that changes can rewrite
+    the type; street_text, once set, is the street as written."""
+    __slots__ = ("locale", "name", "given", "surname", "number", "base", "kind", "form", "street_text", "unit",
+                 "zip", "town")
 
     def copy(self):
         other = Record()
@@ -255,52 +253,58 @@ class Record:
         return other
 
     def street(self):
+        """The street as written: form is 0 for the full type, 1 + i for
+        abbreviation i, None for no type, or a str written as the type."""
         if self.street_text is not None:
             return self.street_text
-        short, long_form, _ = STREET_TYPES[self.kind]
-        if self.type_form is None:
+        style, types = STREET_TYPES[self.locale]
+        full, short, _ = types[self.kind]
+        if self.form is None:
             return self.base
-        if isinstance(self.type_form, str):
-            return self.base + " " + self.type_form
-        return self.base + " " + (long_form if self.type_form else short)
+        written = self.form if isinstance(self.form, str) else full if self.form == 0 else short[self.form - 1]
+        if style == "prefix":
+            return written + " " + self.base
+        if style == "joined" and " " not in self.base:
+            # Goethestraße, Goethestr.; Kerkstraat, Kerkstr.
+            return self.base + written.lower()
+        return self.base + " " + written
 
-    def full_name(self):
-        if self.name is not None:
-            return self.name
-        return " ".join(part for part in (self.given, self.middle, self.family) if part)
 
-
-# Changes: (name, weight, applies to places, applies to persons).
+# The changes a duplicate may get: each rewrites the record in place (and
+# may find nothing to change: another is then drawn).
 def change_name_typo(rng, record):
-    if record.given is None or record.name is not None:
-        record.name = typo_in_a_word(rng, record.name)
-    elif rng.random() < 0.5:
+    if record.given is not None and rng.random() < 0.5:
         record.given = typo(rng, record.given)
+    elif record.surname is not None:
+        record.surname = typo_in_a_word(rng, record.surname)
     else:
-        record.family = typo(rng, record.family)
+        record.name = typo_in_a_word(rng, record.name)
 
 
 def change_street_typo(rng, record):
     if record.street_text is not None:
         record.street_text = typo_in_a_word(rng, record.street_text)
-    elif len(record.base) >= 4 and not record.base[0].isdigit():
-        record.base = typo(rng, record.base)
     else:
-        record.base = record.base[:-2] if record.base[0].isdigit() else typo(rng, record.base)
+        record.base = typo_in_a_word(rng, record.base)
 
 
 def change_street_type(rng, record):
-    short, long_form, _ = STREET_TYPES[record.kind]
+    """The type written another way in its language: full for abbreviated
+    and the reverse, or left out."""
+    if record.street_text is not None:
+        return
+    _, types = STREET_TYPES[record.locale]
+    full, short, _ = types[record.kind]
     what = rng.random()
-    if what < 0.55:
-        record.type_form = not record.type_form if isinstance(record.type_form, bool) else True
-    elif what < 0.75:
-        record.type_form = short + "." if short != long_form else typo(rng, long_form)
-    elif what < 0.9 and len(long_form) > 3:
-        misspelt = typo(rng, long_form)
-        record.type_form = misspelt if misspelt != long_form else long_form[:-1]
+    if what < 0.8:
+        if record.form == 0 and short:
+            record.form = 1 + rng.randrange(len(short))
+        elif record.form == 0:
+            record.form = typo(rng, full) if len(full) > 3 else None
+        else:
+            record.form = 0
     else:
-        record.type_form = None
+        record.form = None
 
 
 def change_number_typo(rng, record):
@@ -315,14 +319,11 @@ def change_number_typo(rng, record):
     elif len(number) >= 2 and what < 0.55:
         at = rng.randint(1, len(number) - 1)
         record.number = number[:at] + number[at + 1:]
-    elif what < 0.8:
+    else:
         at = rng.randint(0, len(number) - 1)
         digit = rng.choice("123456789" if at == 0 else DIGITS)
         record.number = number[:at] + (digit if digit != number[at] else str((int(digit) + 1) % 10 or 1)) + \
             number[at + 1:]
-    else:
-        at = rng.randint(1, len(number))
-        record.number = number[:at] + rng.choice(DIGITS) + number[at:]
 
 
 def change_number_missing(rng, record):
@@ -331,52 +332,47 @@ def change_number_missing(rng, record):
 
 def change_number_in_street(rng, record):
     if record.number:
-        record.street_text = record.number + " " + record.street()
+        street = record.street()
+        first = record.locale in NUMBER_FIRST
+        record.street_text = "%s %s" % ((record.number, street) if first else (street, record.number))
         record.number = ""
 
 
 def change_name_form(rng, record):
-    if record.given is not None and record.name is not None:
-        # A person's name already rewritten whole: only its case is left.
-        record.name = record.name.lower() if record.name.isupper() else record.name.upper()
+    """Persons: the given name as an initial.  Places: the legal form left
+    out, the joining word written another way, or an article added."""
+    if record.given is not None:
+        if len(record.given) > 2:
+            record.given = record.given[0] + "."
         return
-    if record.given is None:
-        name = record.name
-        for kind in KINDS_LONGEST_FIRST:
-            if name.endswith(" " + kind) and rng.random() < 0.6:
-                record.name = name[:-len(kind) - 1]
-                return
-        if " & " in name:
-            record.name = name.replace(" & ", " and ")
-        elif " and " in name:
-            record.name = name.replace(" and ", " & ")
-        elif "'s " in name:
-            record.name = name.replace("'s ", "s ", 1)
-        elif name.startswith("The "):
-            record.name = name[4:]
-        else:
-            record.name = "The " + name
-        return
-    what = rng.random()
-    if what < 0.45:
-        record.given = record.given[0] + "."
-    elif record.middle and what < 0.7:
-        record.middle = None
-    elif not record.middle and what < 0.7:
-        record.middle = rng.choice(LETTERS).upper() + "."
+    name = record.name
+    for form in LEGAL_FORMS:
+        if name.endswith(" " + form):
+            record.name = name[:-len(form) - 1].rstrip(",")
+            return
+    words = name.split(" ")
+    for index, word in enumerate(words):
+        if word in AND_WORDS:
+            words[index] = "&" if word != "&" else rng.choice(["and", "und", "et", "y", "e", "en"])
+            record.name = " ".join(words)
+            return
+    for kind in VENUE_KINDS[record.locale]:
+        if name.startswith(kind + " "):
+            record.name = name[len(kind) + 1:]
+            return
+    if "-" in name:
+        record.name = name.replace("-", " ", 1)
     else:
-        record.name = "%s %s" % (record.given, record.family)
-        record.name = record.name.upper() if rng.random() < 0.5 else record.name.lower()
+        record.name = name + " " + rng.choice(VENUE_KINDS[record.locale])
 
 
 def change_swap(rng, record):
-    """Persons: family name first, with or without a comma; or the unit and
-    the house number in each other's columns."""
-    if record.unit and record.number and rng.random() < 0.4:
+    """Persons: given name and surname in each other's column, or the unit
+    and the house number."""
+    if record.unit and record.number and rng.random() < 0.3:
         record.unit, record.number = record.number, record.unit
-        return
-    first = " ".join(part for part in (record.given, record.middle) if part)
-    record.name = ("%s, %s" if rng.random() < 0.5 else "%s %s") % (record.family, first)
+    else:
+        record.given, record.surname = record.surname, record.given
 
 
 def change_unit(rng, record):
@@ -386,82 +382,77 @@ def change_unit(rng, record):
     if rng.random() < 0.3:
         record.unit = ""
     else:
-        forms = [form % value for form in UNIT_FORMS + ["%s"] if form % value != record.unit]
+        forms = [form % value for form in UNIT_FORMS[record.locale] + ["%s"] if form % value != record.unit]
         record.unit = rng.choice(forms)
 
 
-def make_change_postcode(universe):
-    def change_postcode(rng, record):
-        what = rng.random()
-        code = record.zip[:5]
-        if what < 0.3 or len(code) != 5:
-            record.zip = ""
-        elif what < 0.55:
-            at = rng.randint(1, 3)
-            if code[at] != code[at + 1] and rng.random() < 0.5:
-                record.zip = code[:at] + code[at + 1] + code[at] + code[at + 2:]
-            else:
-                digit = str((int(code[at + 1]) + rng.randint(1, 9)) % 10)
-                record.zip = code[:at + 1] + digit + code[at + 2:]
-        elif what < 0.8:
-            others = [other for other in universe.city_zips.get(record.city, ()) if other != code]
-            record.zip = rng.choice(others) if others else ""
-        else:
-            record.zip = "%s-%04d" % (code, rng.randint(1, 9999))
-    return change_postcode
-
-
-def change_city(rng, record):
+def change_postcode(rng, record):
+    code = record.zip
     what = rng.random()
-    if what < 0.45:
-        record.city = ""
+    positions = [at for at, character in enumerate(code) if character.isalnum()]
+    if what < 0.35 or len(positions) < 3:
+        record.zip = ""
     elif what < 0.75:
-        record.city = typo_in_a_word(rng, record.city)
-    elif record.city.startswith(("Saint ", "Fort ")):
-        record.city = ("St " if record.city[0] == "S" else "Ft ") + record.city.split(" ", 1)[1]
+        at = rng.choice(positions[1:])
+        character = code[at]
+        pool = DIGITS if character.isdigit() else LETTERS.upper()
+        record.zip = code[:at] + rng.choice([c for c in pool if c != character]) + code[at + 1:]
     else:
-        record.city = record.city.upper()
+        # Written without its space or hyphen, or with one.
+        if " " in code or "-" in code:
+            record.zip = code.replace(" ", "").replace("-", "")
+        else:
+            record.zip = ""
+
+
+def change_town(rng, record):
+    what = rng.random()
+    if what < 0.45 or not record.town:
+        record.town = ""
+    elif what < 0.8:
+        record.town = typo_in_a_word(rng, record.town)
+    else:
+        record.town = record.town.upper() if not record.town.isupper() else record.town.lower()
 
 
 def change_capitals(rng, record):
-    if record.name is None:
-        record.name = record.full_name()
-    record.name = record.name.upper()
+    if record.name is not None:
+        record.name = record.name.upper()
+    else:
+        record.given, record.surname = record.given.upper(), record.surname.upper()
     record.street_text = record.street().upper()
-    record.city = record.city.upper()
+    record.town = record.town.upper()
 
 
-def changes(universe):
-    return [
-        ("name_typo", 14, True, True, change_name_typo),
-        ("street_typo", 12, True, True, change_street_typo),
-        ("street_type", 12, True, True, change_street_type),
-        ("number_typo", 7, True, True, change_number_typo),
-        ("number_missing", 5, True, True, change_number_missing),
-        ("number_in_street", 4, True, True, change_number_in_street),
-        ("name_form", 10, True, True, change_name_form),
-        ("swap", 8, False, True, change_swap),
-        ("unit", 5, False, True, change_unit),
-        ("postcode", 10, True, True, make_change_postcode(universe)),
-        ("city", 7, True, True, change_city),
-        ("capitals", 3, True, True, change_capitals),
-    ]
+# (name, weight, places, persons, function)
+CHANGES = [
+    ("name_typo", 14, True, True, change_name_typo),
+    ("street_typo", 12, True, True, change_street_typo),
+    ("street_type", 14, True, True, change_street_type),
+    ("number_typo", 7, True, True, change_number_typo),
+    ("number_missing", 5, True, True, change_number_missing),
+    ("number_in_street", 5, True, True, change_number_in_street),
+    ("name_form", 10, True, True, change_name_form),
+    ("swap", 8, False, True, change_swap),
+    ("unit", 5, False, True, change_unit),
+    ("postcode", 10, True, True, change_postcode),
+    ("town", 8, True, True, change_town),
+    ("capitals", 3, True, True, change_capitals),
+]
 
 
 class Generator:
-    """Entities one by one, each as its record and its duplicates.  Distinct
-    entities are made to share on purpose: a recent entity's address (a
-    building's tenants: another venue at the same number, or another flat),
-    or a household (persons: same address and family name)."""
+    """Entities one by one, each as its record and its duplicates, drawn with
+    one window's random generator.  Distinct entities share on purpose: a
+    recent entity's address (another venue in the building, another flat),
+    a household (persons: the same flat and surname), a chain's name."""
 
-    def __init__(self, kind, rng):
-        self.kind, self.rng = kind, rng
-        self.universe = Universe(rng)
-        self.recent = []   # recent entities' records, a bounded ring
+    def __init__(self, kind, universe, chains, rng):
+        self.kind, self.universe, self.chains, self.rng = kind, universe, chains, rng
+        self.recent = []
         self.recent_at = 0
-        persons = kind == "persons"
-        self.changes = [(name, weight, function) for name, weight, places, people, function in changes(self.universe)
-                        if (people if persons else places)]
+        self.changes = [(name, weight, function) for name, weight, places, persons, function in CHANGES
+                        if (persons if kind == "persons" else places)]
         self.change_weights = list(itertools.accumulate(weight for _, weight, _ in self.changes))
 
     def remember(self, record):
@@ -471,40 +462,58 @@ class Generator:
             self.recent[self.recent_at] = record
             self.recent_at = (self.recent_at + 1) % len(self.recent)
 
+    def address(self, record):
+        rng = self.rng
+        town = self.universe.town(rng)
+        # Busy streets: a few streets of a town hold most of its records.
+        base, kind, code = town.streets[int(len(town.streets) * rng.random() ** 2.5)]
+        record.locale, record.town, record.base, record.kind, record.zip = town.locale, town.name, base, kind, code
+        record.form = 0 if rng.random() < 0.6 else 1 if STREET_TYPES[town.locale][1][kind][1] else 0
+        # House numbers of 1 to 4 digits, mostly 1 to 3: within a street a
+        # number is shared by chance now and then.
+        digits = rng.random()
+        digits = 1 if digits < 0.3 else 2 if digits < 0.7 else 3 if digits < 0.95 else 4
+        record.number = str(rng.randint(1 if digits == 1 else 10 ** (digits - 1), 10 ** digits - 1))
+        if rng.random() < 0.05:
+            record.number += rng.choice("abAB")
+
     def entity(self):
         rng = self.rng
         record = Record()
-        record.name = record.given = record.family = record.middle = record.street_text = None
+        record.name = record.given = record.surname = record.street_text = None
         record.unit = ""
         shared = rng.random()
         model = None
-        # Not before there are enough to draw from: the first few would
-        # otherwise become huge buildings.
         if len(self.recent) >= 50 and shared < (0.12 if self.kind == "places" else 0.3):
             model = rng.choice(self.recent)
-            record.number, record.base, record.kind, record.zip, record.city = \
-                model.number, model.base, model.kind, model.zip, model.city
-            record.type_form = model.type_form
+            for slot in ("locale", "town", "base", "kind", "zip", "form", "number"):
+                setattr(record, slot, getattr(model, slot))
         else:
-            record.number, record.base, record.kind, record.zip, record.city = self.universe.address(rng)
-            record.type_form = rng.random() < 0.25
+            self.address(record)
+        pools = self.universe.pools
         if self.kind == "places":
-            record.name = self.venue_name(record)
+            what = rng.random()
+            if what < 0.1:
+                record.name = rng.choice(self.chains)
+            elif what < 0.75:
+                record.name = zipf_pick(rng, pools[record.locale]["company"], 0.3)
+            else:
+                record.name = "%s %s" % (rng.choice(VENUE_KINDS[record.locale]),
+                                         zipf_pick(rng, pools[record.locale]["last"]))
         else:
-            record.given = rng.choice(GIVEN)
-            record.family = rng.choice(FAMILY)
-            record.middle = rng.choice(LETTERS).upper() + "." if rng.random() < 0.1 else None
+            # Most people carry names of the town's language, some another's.
+            locale = record.locale if rng.random() < 0.8 else rng.choice(LOCALES)
+            record.given = zipf_pick(rng, pools[locale]["first"])
+            record.surname = zipf_pick(rng, pools[locale]["last"])
+            forms = UNIT_FORMS[record.locale]
             if model is not None and shared < 0.08:
-                # A household: same flat, same family name.
-                record.family, record.unit = model.family, model.unit
-            elif model is not None and model.unit:
-                # Another flat of the same building.
-                record.unit = rng.choice(UNIT_FORMS) % rng.randint(1, 40)
-            elif rng.random() < 0.35:
-                value = str(rng.randint(1, 30)) + (rng.choice("ABCDEF") if rng.random() < 0.4 else "")
-                if rng.random() < 0.2:
-                    value = str(rng.randint(1, 20) * 100 + rng.randint(1, 20))
-                record.unit = rng.choice(UNIT_FORMS) % value
+                # A household: the same flat, the same surname.
+                record.surname, record.unit = model.surname, model.unit
+            elif model is not None:
+                record.unit = rng.choice(forms) % rng.randint(1, 40)
+            elif rng.random() < 0.3:
+                record.unit = rng.choice(forms) % (str(rng.randint(1, 30)) +
+                                                   (rng.choice("ABCD") if rng.random() < 0.3 else ""))
         self.remember(record)
         copies = []
         if rng.random() < 0.3:
@@ -512,9 +521,8 @@ class Generator:
                 copy = record.copy()
                 how = []
                 wanted = rng.randint(1, 3)
-                # A change may find nothing to change (no unit, no house
-                # number left): another is drawn, so that every duplicate
-                # differs from its entity's first record.
+                # A change may find nothing to change: another is drawn, so
+                # that every duplicate differs from its entity's first record.
                 for _ in range(20):
                     name, _, function = rng.choices(self.changes, cum_weights=self.change_weights)[0]
                     if name in how:
@@ -525,37 +533,21 @@ class Generator:
                         how.append(name)
                         if len(how) == wanted:
                             break
-                copies.append((copy, "+".join(how)))
+                if how:
+                    copies.append((copy, "+".join(how)))
         return record, copies
-
-    def venue_name(self, record):
-        rng = self.rng
-        what = rng.random()
-        if what < 0.12:
-            return rng.choice(CHAINS)
-        if what < 0.45:
-            return "%s %s %s" % (rng.choice(ADJECTIVES), rng.choice(NOUNS), rng.choice(KINDS))
-        if what < 0.6:
-            short, long_form, _ = STREET_TYPES[record.kind]
-            return "%s %s %s" % (record.base, long_form, rng.choice(KINDS))
-        if what < 0.78:
-            owner = rng.choice(GIVEN) if rng.random() < 0.6 else rng.choice(FAMILY)
-            return "%s%s %s" % (owner, "'" if owner.endswith("s") else "'s", rng.choice(KINDS))
-        if what < 0.9:
-            return "%s & %s %s" % (rng.choice(FAMILY), rng.choice(FAMILY), rng.choice(FIRMS))
-        return "%s %s" % (rng.choice(NOUNS), rng.choice(KINDS))
 
 
 def header(kind):
     if kind == "persons":
-        return ["id", "name", "number", "street", "unit", "zip", "town"]
+        return ["id", "given", "surname", "number", "street", "unit", "zip", "town"]
     return ["id", "name", "number", "street", "zip", "town"]
 
 
 def row(kind, record):
     if kind == "persons":
-        return [record.full_name(), record.number, record.street(), record.unit, record.zip, record.city]
-    return [record.name, record.number, record.street(), record.zip, record.city]
+        return [record.given, record.surname, record.number, record.street(), record.unit, record.zip, record.town]
+    return [record.name, record.number, record.street(), record.zip, record.town]
 
 
 def generate(kind, records, seed, out, truth=None, window=100000):
@@ -563,15 +555,21 @@ def generate(kind, records, seed, out, truth=None, window=100000):
     else as a last column of out); returns the number of entities."""
     if kind not in ("places", "persons"):
         raise ValueError("kind is places or persons, not %r" % kind)
-    rng = random.Random(seed)
-    generator = Generator(kind, rng)
+    pools = faker_pools(seed)
+    universe = Universe(seed, records, pools)
+    chain_rng = random.Random("chains:%d" % seed)
+    chains = [chain_rng.choice(pools[chain_rng.choice(LOCALES)]["company"]) for _ in range(20)]
     writer = csv.writer(out, lineterminator="\n")
     truth_writer = csv.writer(truth, lineterminator="\n") if truth is not None else None
     writer.writerow(header(kind) + ([] if truth_writer else ["entity"]))
     if truth_writer:
         truth_writer.writerow(["id", "entity", "changes"])
     written = entities = 0
-    while written < records:
+    for number in itertools.count():
+        if written >= records:
+            break
+        rng = random.Random("%s:%d:%d" % (kind, seed, number))
+        generator = Generator(kind, universe, chains, rng)
         batch = []
         while len(batch) < window and written + len(batch) < records:
             original, copies = generator.entity()
@@ -579,8 +577,9 @@ def generate(kind, records, seed, out, truth=None, window=100000):
             for copy, how in copies:
                 batch.append((row(kind, copy), entities, how))
             entities += 1
-        # The last entity's copies may overshoot: those past the count go.
-        del batch[records - written:]
+        # The last entity's copies may overshoot the window: those past it
+        # go, so an entity never straddles two windows.
+        del batch[min(window, records - written):]
         rng.shuffle(batch)
         for fields, entity, how in batch:
             if truth_writer:
@@ -611,7 +610,7 @@ def main(argv=None):
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--out", required=True, help="the CSV file to write")
     parser.add_argument("--truth", help="write id,entity,changes here instead of an entity column in --out")
-    parser.add_argument("--window", type=int, default=100000, help="records shuffled together (default: 100000)")
+    parser.add_argument("--window", type=int, default=100000, help="records made together (default: 100000)")
     options = parser.parse_args(argv)
     if options.records < 0 or options.window < 1:
         parser.error("--records takes 0 or more, --window 1 or more")
