@@ -1,11 +1,10 @@
-"""Near-duplicate blocking on Dask.
+"""Near-duplicate blocking on Dask: which records share a key.
 
 With the processes scheduler each worker process sets libpostal up once, on
 its first call, and hashes whole partitions of the bag.
 
     python examples/dask_dupes.py
 """
-from addrnorm.blocking import Clusters
 
 
 def hash_partition(rows):
@@ -19,18 +18,18 @@ def hash_partition(rows):
     return pairs
 
 
-def blocks_and_clusters(records, partitions=4, scheduler="processes"):
+def blocks(records, partitions=4, scheduler="processes"):
+    """{key: sorted record ids} for keys shared by several records."""
     import dask.bag
 
     bag = dask.bag.from_sequence(list(enumerate(records)), npartitions=partitions)
     grouped = bag.map_partitions(hash_partition).foldby(
         lambda pair: pair[0], lambda ids, pair: ids + [pair[1]], [], lambda a, b: a + b, [])
-    blocks = {key: sorted(ids) for key, ids in grouped.compute(scheduler=scheduler) if len(ids) > 1}
-    return blocks, Clusters.from_blocks(len(records), blocks.values()).numbered()
+    return {key: sorted(ids) for key, ids in grouped.compute(scheduler=scheduler) if len(ids) > 1}
 
 
 if __name__ == "__main__":
     sample = [{"house": "Whole Foods", "road": "Franklin Ave", "house_number": "781", "postcode": "11216"},
               {"house": "Whole Foods Market", "road": "Franklin Avenue", "house_number": "781",
                "postcode": "11216"}]
-    print(blocks_and_clusters(sample))
+    print(blocks(sample))

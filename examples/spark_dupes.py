@@ -1,4 +1,4 @@
-"""Near-duplicate blocking on Apache Spark.
+"""Near-duplicate blocking on Apache Spark: which records share a key.
 
 Each executor's Python worker sets libpostal up once, the first time it calls
 a function (the workers are reused between tasks, so that is once per worker
@@ -7,8 +7,6 @@ process, not per record or per task), and hashes whole partitions.
     spark-submit examples/spark_dupes.py     # or run it with pyspark installed
 """
 import os
-
-from addrnorm.blocking import Clusters
 
 
 def hash_partition(rows):
@@ -21,14 +19,14 @@ def hash_partition(rows):
             yield key, record_id
 
 
-def blocks_and_clusters(spark, records, partitions=4):
-    """{key: sorted record ids} for keys shared by several records, and a
-    cluster number per record."""
+def blocks(spark, records, partitions=4):
+    """{key: sorted record ids} for keys shared by several records: the
+    blocks whose pairs a de-duplication compares (addrnorm dupes --engine
+    spark runs the whole model on Spark)."""
     # The executors unpickle hash_partition by its module: ship this file.
     spark.sparkContext.addPyFile(os.path.abspath(__file__))
     pairs = spark.sparkContext.parallelize(list(enumerate(records)), partitions).mapPartitions(hash_partition)
-    blocks = dict(pairs.groupByKey().mapValues(sorted).filter(lambda block: len(block[1]) > 1).collect())
-    return blocks, Clusters.from_blocks(len(records), blocks.values()).numbered()
+    return dict(pairs.groupByKey().mapValues(sorted).filter(lambda block: len(block[1]) > 1).collect())
 
 
 if __name__ == "__main__":
@@ -38,5 +36,5 @@ if __name__ == "__main__":
     sample = [{"house": "Whole Foods", "road": "Franklin Ave", "house_number": "781", "postcode": "11216"},
               {"house": "Whole Foods Market", "road": "Franklin Avenue", "house_number": "781",
                "postcode": "11216"}]
-    print(blocks_and_clusters(spark, sample))
+    print(blocks(spark, sample))
     spark.stop()

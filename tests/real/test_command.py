@@ -9,7 +9,6 @@ import pytest
 
 import addrnorm
 import support
-from addrnorm.blocking import Clusters
 
 ADDRESSES = [
     "781 Franklin Ave Crown Hts Brooklyn NY", "Quatre vingt douze Ave des Champs-Élysées", "Marktstrasse 5, Köln",
@@ -97,25 +96,3 @@ def test_hash_gives_what_the_function_gives(files, options, keywords):
     assert sum(bool(line["keys"]) for line in lines) >= 8
 
 
-@pytest.mark.parametrize("jobs", ["1", "2"])
-def test_dupes_clusters_the_records_that_share_a_key(files, jobs):
-    # One pass, no check: the records that share any key of the full record.
-    out, err = addrnorm_command("dupes", files[1], "--map", MAP + ",lat=,lon=", "--format", "csv", "-j", jobs,
-                                "--passes", "full", "--no-check")
-    rows = list(csv.DictReader(out.splitlines()))
-    assert [row["id"] for row in rows] == [row[0] for row in RECORDS]
-    clusters = Clusters()
-    for row in RECORDS:
-        clusters.add(direct_keys(row))
-    assert [int(row["cluster"]) for row in rows] == clusters.numbered()
-    by_id = {row["id"]: int(row["cluster"]) for row in rows}
-    # The same place written two ways joins; another house number does not.
-    assert by_id["1"] == by_id["2"] and by_id["4"] == by_id["5"] and by_id["8"] == by_id["9"]
-    assert by_id["6"] == by_id["7"] and by_id["3"] != by_id["1"]
-    assert "records, " in err and "cluster" in err
-    # The defaults: the same places, checked pair by pair, in every script.
-    out, err = addrnorm_command("dupes", files[1], "--map", MAP + ",lat=,lon=", "--format", "csv", "-j", jobs)
-    by_id = {row["id"]: (int(row["cluster"]), int(row["cluster_size"])) for row in csv.DictReader(out.splitlines())}
-    assert by_id["4"] == by_id["5"] and by_id["6"] == by_id["7"] and by_id["8"] == by_id["9"]
-    assert by_id["1"] == by_id["2"] and by_id["10"][1] == 1
-    assert "candidate pairs" in err
