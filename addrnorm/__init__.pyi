@@ -43,6 +43,7 @@ def find_duplicates(
     model_out: str | None = None,
     memory_limit: str | None = None,
     temp_dir: str | None = None,
+    parse: Sequence[str] = (),
     **hash_options: Any,
 ) -> list[int]: ...
 

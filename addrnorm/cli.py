@@ -223,6 +223,10 @@ def build_parser():
     dupes = commands.add_parser("dupes", help="group duplicate records into clusters: a probabilistic model "
                                               "learned from the records, on libpostal's expansions and keys")
     add_hash_options(dupes)
+    dupes.add_argument("--parse", action="append", metavar="COLUMN",
+                       help="a column holding a one-line address: libpostal's parser splits it into labelled parts, "
+                            "each compared as a field of its own (a column of the record under the same label wins); "
+                            "repeatable; loads the parser, 2 GB (default: none)")
     add_common(dupes)
     add_dedupe_options(dupes)
     dupes.set_defaults(run=command_dupes)

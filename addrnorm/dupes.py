@@ -12,7 +12,7 @@ import threading
 from addrnorm.commands import Keys, read_places
 from addrnorm.dedupe import available
 from addrnorm.dedupe import features
-from addrnorm.dedupe.fields import LABEL_KINDS, fields_of
+from addrnorm.dedupe.fields import LABEL_KINDS, fields_of, parsed_fields_of
 from addrnorm.parallel import processed
 from addrnorm.progress import REDRAW, Progress, Run, count
 from addrnorm.records import InputError, OutputError
@@ -31,10 +31,12 @@ def command_dupes(options, out):
     run = Run(options)
     trained = _load_model(options.model) if options.model else None
     source, records, header, job = read_places(options)
-    mapping, lat, lon, keywords = job
+    mapping, lat, lon, keywords = job[:4]
     # JSON Lines name their fields record by record: every label may be one.
     columns = header if header is not None else list(mapping) + [label for label in LABEL_KINDS if label not in mapping]
-    fields = fields_of(mapping, [column for column in columns if column not in (lat, lon)])
+    columns = [column for column in columns if column not in (lat, lon)]
+    parse = tuple(options.parse or ())
+    fields = parsed_fields_of(mapping, columns, parse) if parse else fields_of(mapping, columns)
     pairs_out = _open(options.pairs)
     keys = Keys(mapping, header)
     try:
@@ -44,10 +46,17 @@ def command_dupes(options, out):
                               explain=bool(pairs_out or options.report), phase=lambda name: phase(options.quiet, name))
             try:
                 progress = Progress.reading(source, options.quiet, "hashing")
-                for number, record, record_keys in run.results(records, source.name, progress, features.record_keys,
-                                                               (fields, keywords, lat, lon), features.warm_up):
+                if parse:
+                    # Each one-line address parsed in the workers, which share
+                    # the parser's model.
+                    function, job, warm_up = (features.parsed_record_keys, (fields, keywords, lat, lon, parse),
+                                              features.warm_up_parser)
+                else:
+                    function, job, warm_up = features.record_keys, (fields, keywords, lat, lon), features.warm_up
+                for number, record, result in run.results(records, source.name, progress, function, job, warm_up):
+                    parts, record_keys = result if parse else ({}, result)
                     keys.add(record, record_keys)
-                    dedupe.add(record, record_keys)
+                    dedupe.add(dict(record, **parts) if parts else record, record_keys)
                     store.append(number, record)
                 expand(dedupe, options, keywords.get("languages"))
                 clusters = _refused(dedupe.run)

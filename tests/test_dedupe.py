@@ -304,3 +304,17 @@ def test_every_phase_shows_on_a_terminal(tmp_path):
                   b"writing: 100%"):
         assert b"addrnorm " + phase in shown, phase
     assert shown.rstrip().splitlines()[-1].startswith(b"addrnorm: %d records, " % len(records))
+
+
+def test_parse_compares_the_parts_of_a_one_line_address_as_fields(tmp_path, capsys, double):
+    double.set_parse([("781", "house_number"), ("franklin ave", "road"), ("brooklyn", "city")])
+    path = tmp_path / "places.csv"
+    path.write_text("name,address,city\n" + "".join("%s,x,Paris\n" % name for name in GIVEN), encoding="utf-8")
+    pairs = tmp_path / "pairs.jsonl"
+    status, lines, _ = dupes(tmp_path, capsys, str(path), "--map", "name=house", "--parse", "address",
+                             "--pairs", str(pairs))
+    assert status == 0 and len(lines) == len(GIVEN) and lines[0]["record"] == {"name": "Ann", "address": "x",
+                                                                                "city": "Paris"}
+    # The record's own city wins over the parsed one.
+    fields = json.loads(pairs.read_text(encoding="utf-8").splitlines()[0])["fields"]
+    assert sorted(fields) == ["address.house_number", "address.road", "city", "name"]

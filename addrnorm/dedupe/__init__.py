@@ -28,7 +28,8 @@ def available():
 
 
 def find_duplicates(records, mapping=None, languages=None, threshold=DEFAULT_THRESHOLD, max_block=DEFAULT_MAX_BLOCK,
-                    engine="duckdb", model=None, model_out=None, memory_limit=None, temp_dir=None, **hash_options):
+                    engine="duckdb", model=None, model_out=None, memory_limit=None, temp_dir=None, parse=(),
+                    **hash_options):
     """The cluster number of each record, counted from 1 in order of first
     appearance.  Records are mappings of fields to values (str, or numbers);
     a field's name is its label (house, road, house_number, postcode, city,
@@ -48,7 +49,7 @@ def find_duplicates(records, mapping=None, languages=None, threshold=DEFAULT_THR
         raise ImportError(missing)
     from addrnorm.dedupe import features
     from addrnorm.dedupe.deduplication import Deduplication
-    from addrnorm.dedupe.fields import fields_of
+    from addrnorm.dedupe.fields import fields_of, parsed_fields_of
     from addrnorm.languages import check_languages
 
     records = list(records)
@@ -57,11 +58,14 @@ def find_duplicates(records, mapping=None, languages=None, threshold=DEFAULT_THR
     columns = {}
     for record in records:
         columns.update(dict.fromkeys(record))
-    fields = fields_of(mapping or {}, list(columns))
+    parse = tuple(parse)
+    fields = parsed_fields_of(mapping or {}, list(columns), parse) if parse else fields_of(mapping or {}, list(columns))
     run = Deduplication(fields, threshold, max_block, engine, memory_limit, temp_dir, trained=model)
     try:
         job = (fields, dict(hash_options, **({"languages": languages} if languages else {})), None, None)
         for record in records:
+            if parse:
+                record = dict(record, **features.parsed_parts(record, parse))
             run.add(record, features.record_keys(record, job))
         for number, item in list(run.values_to_expand()):
             run.add_forms(number, features.value_forms(item, languages))

@@ -45,6 +45,30 @@ def record_keys(record, job):
     return [hash(key) for key in keys]
 
 
+def parsed_parts(record, parse):
+    """The parts of the record's one-line address columns, as {column.label:
+    part}: the columns the de-duplication compares for them (parsed_fields
+    of addrnorm.parsing, a column at a time)."""
+    from addrnorm.parsing import parse_address, parsed_fields
+
+    parts = {}
+    for column in parse:
+        text = text_of(record.get(column))
+        if isinstance(record.get(column), (dict, list)):
+            raise BadRecord("field %r is not text but %s" % (column, type(record.get(column)).__name__))
+        if text is not None:
+            for label, part in parsed_fields(parse_address(text)).items():
+                parts["%s.%s" % (column, label)] = part
+    return parts
+
+
+def parsed_record_keys(record, job):
+    """(the parsed parts, the keys) of one record whose address columns in
+    job's fifth item are parsed first."""
+    parts = parsed_parts(record, job[4])
+    return parts, record_keys(dict(record, **parts), job[:4])
+
+
 def value_forms(item, languages):
     """(expansions, root forms) of one distinct value, in the components of
     its label."""
@@ -58,6 +82,12 @@ def warm_up():
     # Sets libpostal up before the workers are forked, so that they share it.
     addrnorm.expand_address("a")
     addrnorm.near_dupe_hashes(["city"], ["a"])
+
+
+def warm_up_parser():
+    # The parser's model too (2 GB), which forked workers then share.
+    warm_up()
+    addrnorm.parse_address("a")
 
 
 class Records:

@@ -97,6 +97,27 @@ def fields_of(mapping, columns):
     return fields
 
 
+def parsed_fields_of(mapping, columns, parse):
+    """The compared fields of a run whose columns in parse hold one-line
+    addresses: the other columns' fields, then, for each parsed column, a
+    field "column.label" for each label of the parser that no other column
+    gives (a column of the record wins over a part of a parsed one)."""
+    from addrnorm.parsing import LABELS
+
+    fields = fields_of(mapping, [column for column in columns if column not in parse])
+    given = {field.label for field in fields}
+    names = {field.name for field in fields}
+    for column in parse:
+        for label in LABELS:
+            if label in LABEL_KINDS and label not in given:
+                field = Field("%s.%s" % (column, label), label)
+                while field.name in names:
+                    field.name += "_"
+                names.add(field.name)
+                fields.append(field)
+    return fields
+
+
 def text_of(value):
     """A field's value as text, None when it is missing or blank."""
     if value is None:
