@@ -14,6 +14,7 @@ rare ones (term frequencies).  So the model is learned afresh from each
 input, and the same defaults serve places and persons.
 """
 import copy
+import math
 
 from addrnorm.dedupe.fields import NAME, NUMBER, PLACE, STREET
 
@@ -159,7 +160,7 @@ def train(linker, fields, pair_counts, records, max_block):
     records a session may find nothing to learn and is left out; with
     none, m keeps Splink's starting values."""
     from splink import block_on
-    from splink.internals.exceptions import EMTrainingException
+    from splink.internals.exceptions import EMTrainingException, SplinkException
 
     linker.training.estimate_u_using_random_sampling(max_pairs=min(U_PAIRS, pair_count(records)), seed=SEED)
     _tolerate_learned_zeros()
@@ -172,7 +173,9 @@ def train(linker, fields, pair_counts, records, max_block):
             linker.training.estimate_parameters_using_expectation_maximisation(
                 block_on(*(field.written for field in group)), max_pairs=EM_PAIRS,
                 populate_probability_two_random_records_match_from_trained_values=prior)
-        except (EMTrainingException, ValueError):
+            if not _learned_numbers(linker):
+                raise EMTrainingException("no duplicate among the pairs")
+        except (EMTrainingException, SplinkException, ValueError):
             linker._settings_obj, linker._em_training_sessions = settings, sessions
             continue
         if not prior:
@@ -181,6 +184,17 @@ def train(linker, fields, pair_counts, records, max_block):
             linker._em_training_sessions = sessions
         learned += 1
     return learned
+
+
+def _learned_numbers(linker):
+    """Whether every probability the model holds is a number: on pairs
+    where expectation maximisation finds no duplicate at all, m is 0/0."""
+    probabilities = [linker._settings_obj._probability_two_random_records_match]
+    for comparison in linker._settings_obj.comparisons:
+        for level in comparison.comparison_levels:
+            if not level.is_null_level:
+                probabilities += [level.m_probability, level.u_probability]
+    return all(value is None or isinstance(value, str) or math.isfinite(value) for value in probabilities)
 
 
 def _tolerate_learned_zeros():
