@@ -52,7 +52,12 @@ def leftovers(folder, keep):
 
 @spawns
 @pytest.mark.parametrize("target", ["group", "parent"])
-@pytest.mark.parametrize("argv", [["expand", "-i"], ["dupes"]], ids=["expand", "dupes"])
+# dupes forks its workers where the de-duplication runs, 3.10 and newer;
+# below, it stops at once, saying so (test_cli).
+WITH_JOBS = [["expand", "-i"]] + ([["dupes"]] if sys.version_info >= (3, 10) else [])
+
+
+@pytest.mark.parametrize("argv", WITH_JOBS, ids=[argv[0] for argv in WITH_JOBS])
 def test_ctrl_c_with_jobs_ends_promptly_leaving_nothing_behind(tmp_path, argv, target):
     big = write(tmp_path / "big.csv", "city,road\n" + "".join("C%d,R%d\n" % (n % 97, n) for n in range(20000)))
     out = write(tmp_path / "out", EARLIER)
