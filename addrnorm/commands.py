@@ -16,24 +16,27 @@ from addrnorm.writers import ExpansionWriter, ParsedWriter, RecordWriter
 SEPARATORS = (";", "\t", "|")
 
 
+def address_lines(options, phase):
+    """(source name, numbered addresses, progress) of a command that reads
+    an address a line: from the arguments, or from -i FILE or standard
+    input ("-" alone reads standard input, as it does for hash and dupes)."""
+    if getattr(options, "input_format", None) or options.delimiter:
+        raise InputError("--input-format and --delimiter go with --column: without it each line is an address")
+    if options.addresses and options.addresses != ["-"]:
+        if options.input:
+            raise InputError("addresses and -i FILE: give one or the other")
+        records = [(n, address if address.strip() else None) for n, address in enumerate(options.addresses, 1)]
+        return "<arguments>", records, Progress(options.quiet, phase, len(records))
+    source = open_input(options.input or "-", options.encoding)
+    return source.name, text_records(source), Progress.reading(source, options.quiet, phase)
+
+
 def command_expand(options, out):
     run = Run(options)
     keywords = expand_keywords(options)
     if options.column:
         return expand_column(options, out, run, keywords)
-    if options.input_format or options.delimiter:
-        raise InputError("--input-format and --delimiter go with --column: without it each line is an address")
-    # "-" alone reads standard input, as it does for hash and dupes.
-    if options.addresses and options.addresses != ["-"]:
-        if options.input:
-            raise InputError("addresses and -i FILE: give one or the other")
-        name = "<arguments>"
-        records = [(n, address if address.strip() else None) for n, address in enumerate(options.addresses, 1)]
-        progress = Progress(options.quiet, "expanding", len(records))
-    else:
-        source = open_input(options.input or "-", options.encoding)
-        name, records = source.name, text_records(source)
-        progress = Progress.reading(source, options.quiet, "expanding")
+    name, records, progress = address_lines(options, "expanding")
     writer = ExpansionWriter(out, options.format or "text")
     expansions = 0
     # A blank line is written too, as an input without expansions: the
@@ -77,18 +80,7 @@ def command_parse(options, out):
         raise InputError("--%s" % error)
     if options.column:
         return parse_column(options, out, run, codes)
-    if options.input_format or options.delimiter:
-        raise InputError("--input-format and --delimiter go with --column: without it each line is an address")
-    if options.addresses and options.addresses != ["-"]:
-        if options.input:
-            raise InputError("addresses and -i FILE: give one or the other")
-        name = "<arguments>"
-        records = [(n, address if address.strip() else None) for n, address in enumerate(options.addresses, 1)]
-        progress = Progress(options.quiet, "parsing", len(records))
-    else:
-        source = open_input(options.input or "-", options.encoding)
-        name, records = source.name, text_records(source)
-        progress = Progress.reading(source, options.quiet, "parsing")
+    name, records, progress = address_lines(options, "parsing")
     writer = ParsedWriter(out, options.format, PARSER_LABELS)
     parts = 0
     # A blank line is written too, with no parts, so the output keeps a

@@ -6,11 +6,9 @@ import csv
 import json
 
 import addrnorm
-from addrnorm.commands import language_list
-from addrnorm.progress import Progress, Run, count
-from addrnorm.readers import text_records
+from addrnorm.commands import address_lines, language_list
+from addrnorm.progress import Run, count
 from addrnorm.records import InputError
-from addrnorm.sources import open_input
 
 
 def add_commands(commands, add_common):
@@ -89,17 +87,6 @@ class ResultWriter:
             self.out.write(self.text(result))
 
 
-def addresses(options, what):
-    """(name, records, progress) of the addresses to read, as expand takes them."""
-    if options.addresses and options.addresses != ["-"]:
-        if options.input:
-            raise InputError("addresses and -i FILE: give one or the other")
-        records = [(n, address if address.strip() else None) for n, address in enumerate(options.addresses, 1)]
-        return "<arguments>", records, Progress(options.quiet, what, len(records))
-    source = open_input(options.input or "-", options.encoding)
-    return source.name, text_records(source), Progress.reading(source, options.quiet, what)
-
-
 def command_language(options, out):
     if options.top < 1:
         raise InputError("--top takes a whole number of at least 1")
@@ -107,7 +94,7 @@ def command_language(options, out):
         raise InputError("--languages and --delimiter do not go with language, which guesses the languages "
                          "of lines of text")
     run = Run(options)
-    name, records, progress = addresses(options, "guessing")
+    name, records, progress = address_lines(options, "guessing")
     writer = ResultWriter(out, options.format, "languages",
                           lambda guesses: ", ".join("%s %.4f" % (code, p) for code, p in guesses) + "\n")
     unknown = 0
@@ -128,7 +115,7 @@ def command_tokens(options, out):
     if languages and not options.normalize:
         raise InputError("--languages goes with --normalize: the tokenizer itself takes no languages")
     run = Run(options)
-    name, records, progress = addresses(options, "tokenizing")
+    name, records, progress = address_lines(options, "tokenizing")
     writer = ResultWriter(out, options.format, "tokens",
                           lambda tokens: "".join("%s\t%s\n" % tuple(token[:2]) for token in tokens) + "\n")
     total = 0
