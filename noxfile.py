@@ -343,7 +343,8 @@ def stubtest(session):
     env = {"PYTHONPATH": build, "MYPYPATH": build}
     with session.chdir(session.create_tmp()):
         # The package and, with it, its three extension modules.
-        session.run("python", "-m", "mypy.stubtest", "addrnorm", env=env)
+        session.run("python", "-m", "mypy.stubtest", "addrnorm", "--mypy-config-file",
+                    os.path.join(ROOT, "pyproject.toml"), env=env)
         session.run("python", "-m", "mypy", "--strict", "--python-version", session.python,
                     os.path.join(ROOT, "examples", "first_steps.py"), env=env)
 
