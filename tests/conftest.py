@@ -12,10 +12,9 @@ from libpostal_double import Double  # noqa: E402
 
 TESTS_DIR = os.path.dirname(os.path.abspath(__file__))
 
-# De-duplication, its bench and what they need (Splink, DuckDB, Faker) run on
-# Python 3.10 and newer only; below, the suite holds that dupes says so
-# (test_cli), and these modules are not the suite's.
-if sys.version_info < (3, 10):
+from shared import DEDUPE_RUNS  # noqa: E402
+
+if not DEDUPE_RUNS:
     collect_ignore = ["test_dedupe.py", "test_dedupe_bench.py"]
 
 

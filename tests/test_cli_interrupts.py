@@ -11,6 +11,7 @@ import time
 import pytest
 
 from addrnorm import cli
+from shared import DEDUPE_RUNS
 
 # Processes started and signalled on a clock: under valgrind each interpreter
 # is too slow for "promptly" to mean anything, so the memcheck run leaves
@@ -50,13 +51,13 @@ def leftovers(folder, keep):
     return sorted(name for name in os.listdir(str(folder)) if name not in keep)
 
 
+# dupes forks its workers where the de-duplication runs (see shared);
+# elsewhere, it stops at once, saying so (test_cli).
+WITH_JOBS = [["expand", "-i"]] + ([["dupes"]] if DEDUPE_RUNS else [])
+
+
 @spawns
 @pytest.mark.parametrize("target", ["group", "parent"])
-# dupes forks its workers where the de-duplication runs, 3.10 and newer;
-# below, it stops at once, saying so (test_cli).
-WITH_JOBS = [["expand", "-i"]] + ([["dupes"]] if sys.version_info >= (3, 10) else [])
-
-
 @pytest.mark.parametrize("argv", WITH_JOBS, ids=[argv[0] for argv in WITH_JOBS])
 def test_ctrl_c_with_jobs_ends_promptly_leaving_nothing_behind(tmp_path, argv, target):
     big = write(tmp_path / "big.csv", "city,road\n" + "".join("C%d,R%d\n" % (n % 97, n) for n in range(20000)))
