@@ -307,7 +307,7 @@ def test_every_phase_shows_on_a_terminal(tmp_path):
 
 
 def test_parse_compares_the_parts_of_a_one_line_address_as_fields(tmp_path, capsys, double):
-    double.set_parse([("781", "house_number"), ("franklin ave", "road"), ("brooklyn", "city")])
+    double.set_parse([(b"781", b"house_number"), (b"franklin ave", b"road"), (b"brooklyn", b"city")])
     path = tmp_path / "places.csv"
     path.write_text("name,address,city\n" + "".join("%s,x,Paris\n" % name for name in GIVEN), encoding="utf-8")
     pairs = tmp_path / "pairs.jsonl"
