@@ -47,7 +47,15 @@ def inputs(folder, records):
     with open(places, "w", encoding="utf-8") as out:
         for n in range(records):
             out.write(json.dumps(dict(RECORDS[n % len(RECORDS)])) + "\n")
-    return (("expand", ["expand", "-i", addresses]), ("dupes", ["dupes", places]))
+    commands = [("expand", ["expand", "-i", addresses])]
+    # dupes runs where its model does (Python 3.10 and newer, Splink).
+    from addrnorm.dedupe import available
+
+    if available() is None:
+        commands.append(("dupes", ["dupes", places]))
+    else:
+        print("dupes left out: %s" % available())
+    return tuple(commands)
 
 
 def private_kib(pid):
