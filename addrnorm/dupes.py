@@ -108,7 +108,7 @@ def expand(dedupe, options, languages):
     """Each distinct value's expansions and root forms, in the workers."""
     progress = Progress(options.quiet, "expanding", noun="value")
     try:
-        for number, _, forms, error in processed(dedupe.values_to_expand(), _forms, languages, options.jobs,
+        for number, _, forms, error in processed(dedupe.values_to_expand(), features.value_forms, languages, options.jobs,
                                                  features.warm_up):
             progress.advance()
             if error is not None:
@@ -116,10 +116,6 @@ def expand(dedupe, options, languages):
             dedupe.add_forms(number, forms)
     finally:
         progress.close()
-
-
-def _forms(item, languages):
-    return features.value_forms(item, languages)
 
 
 def explain(dedupe, out, store):

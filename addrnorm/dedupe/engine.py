@@ -44,6 +44,11 @@ def pair_count_sql(group):
             "AS g" % (present, columns))
 
 
+def pair_counts(engine, groups):
+    """The pairs that agree exactly on every field of each group."""
+    return [int(engine.count(pair_count_sql(group))) for group in groups]
+
+
 FIRST_APPEARANCE_SQL = """
     SELECT unique_id, dense_rank() OVER (ORDER BY first) AS cluster
     FROM (SELECT unique_id, min(unique_id) OVER (PARTITION BY cluster_id) AS first FROM {clusters}) AS c"""
@@ -88,8 +93,7 @@ class DuckDB:
         return self.run(sql)[0][0]
 
     def pair_counts(self, groups):
-        """The pairs that agree exactly on every field of each group."""
-        return [int(self.count(pair_count_sql(group))) for group in groups]
+        return pair_counts(self, groups)
 
     def clusters(self, clustered):
         """The cluster number of each record, from 1 in order of first
@@ -144,7 +148,7 @@ class Spark:
         return self.api.register("records", dataset_display_name="records")
 
     def pair_counts(self, groups):
-        return [int(self.count(pair_count_sql(group))) for group in groups]
+        return pair_counts(self, groups)
 
     def clusters(self, clustered):
         sql = FIRST_APPEARANCE_SQL.format(clusters=clustered.physical_name)
