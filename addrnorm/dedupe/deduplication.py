@@ -88,10 +88,12 @@ class Deduplication:
                 self.linker = Linker(table, model.saved_settings(self.trained, self.fields, self.explain), log_level=None)
             else:
                 with self.phase("training"):
-                    self.linker = Linker(table, model.settings(self.fields, self.explain, self.libpostal), log_level=None)
                     count = self.engine.count("SELECT count(*) FROM records")
+                    together = model.where_goes_together(self.fields, self.engine)
+                    self.linker = Linker(table, model.settings(self.fields, self.explain, self.libpostal, together),
+                                         log_level=None)
                     self.learned = model.train(self.linker, self.fields, self.engine.pair_counts, count,
-                                               self.max_block)
+                                               self.max_block, together)
             with self.phase("scoring"):
                 # Every pair blocking brings is scored and kept, so that the
                 # pairs compared are counted, and explained when asked.

@@ -36,8 +36,7 @@ def model_input_sql(fields, max_block, records="records_in", forms="forms"):
         {joins}""".format(records=records, cap=cap, columns=", ".join(columns), joins="\n        ".join(joins))
 
 
-def pair_count_sql(group):
-    names = [field.written for field in group]
+def pair_count_sql(names):
     columns = ", ".join(names)
     present = " AND ".join("%s IS NOT NULL" % name for name in names)
     return ("SELECT coalesce(sum(n * (n - 1) / 2), 0) FROM (SELECT count(*) AS n FROM records WHERE %s GROUP BY %s) "
@@ -45,8 +44,17 @@ def pair_count_sql(group):
 
 
 def pair_counts(engine, groups):
-    """The pairs that agree exactly on every field of each group."""
+    """The pairs that agree exactly on every column of each group."""
     return [int(engine.count(pair_count_sql(group))) for group in groups]
+
+
+def same_street_sql(street, area, names):
+    """The pairs on one street (its value where blocking keeps it) whose
+    names all differ, and how many of them share the area field's value."""
+    differ = " AND ".join("coalesce(l.{0} <> r.{0}, true)".format(field.written) for field in names)
+    return ("SELECT count(*), sum(CASE WHEN l.{a} = r.{a} THEN 1 ELSE 0 END) FROM records AS l JOIN records AS r "
+            "ON l.{s}__b = r.{s}__b AND l.unique_id < r.unique_id WHERE {d}").format(
+                a=area.written, s=street.written, d=differ)
 
 
 FIRST_APPEARANCE_SQL = """
@@ -91,6 +99,9 @@ class DuckDB:
 
     def count(self, sql):
         return self.run(sql)[0][0]
+
+    def row(self, sql):
+        return tuple(self.run(sql)[0])
 
     def pair_counts(self, groups):
         return pair_counts(self, groups)
@@ -139,6 +150,9 @@ class Spark:
 
     def count(self, sql):
         return self.run(sql)[0][0]
+
+    def row(self, sql):
+        return tuple(self.run(sql)[0])
 
     def load(self, records, forms, fields, max_block):
         self.spark.createDataFrame(records).createOrReplaceTempView("records_in")

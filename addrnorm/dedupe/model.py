@@ -66,6 +66,133 @@ def comparison(field, libpostal=True):
                                comparison_description="%s (%s, %s)" % (field.column, field.label, field.kind))
 
 
+# The labels that say where a record is, besides the street and the places:
+# compared together as its address.
+_WHERE_NUMBERS = ("house_number", "postcode", "unit", "level", "staircase", "entrance", "po_box")
+_UNITS = ("unit", "level", "staircase", "entrance")
+# The address comparison's name: field names are the columns' own, with a
+# trailing "_" where they clash, so "__address" meets none.
+ADDRESS = "__address"
+
+
+def where_fields(fields):
+    """The fields that together say where a record is: streets, house
+    numbers, units, postcodes and places."""
+    return [field for field in fields if field.kind in (STREET, PLACE) or field.label in _WHERE_NUMBERS]
+
+
+def address_comparison(fields, libpostal=True):
+    """The fields that say where a record is, compared as one address.
+
+    They are not independent of each other: two records on one street share
+    its postcode and town too, and weighing each agreement on its own would
+    count one fact several times, until a neighbour in the same building
+    outweighed any difference of name.  So the address is one comparison,
+    whose levels go from the same address (street, house number and unit)
+    through the same street to the same postcode or place; a street level
+    holds only where the postcode and places do not contradict it (one
+    Main Street per town).  Each level's weight is learned like any other."""
+    import splink.comparison_level_library as cll
+    import splink.comparison_library as cl
+
+    def same(field):
+        level = cll.ExactMatchLevel(field.written)
+        return cll.Or(level, cll.ArrayIntersectLevel(field.expansions, 1)) if libpostal else level
+
+    def close(field):
+        levels = [same(field), cll.DamerauLevenshteinLevel(field.written, 1)]
+        if libpostal:
+            levels.append(cll.ArrayIntersectLevel(field.roots, 1))
+        if field.kind in (STREET, PLACE):
+            levels.append(cll.JaroWinklerLevel(field.written, 0.92))
+        return cll.Or(*levels)
+
+    def any_of(test, group):
+        return test(group[0]) if len(group) == 1 else cll.Or(*(test(field) for field in group))
+
+    def missing(group):
+        tests = [cll.NullLevel(field.written) for field in group]
+        return tests[0] if len(tests) == 1 else cll.And(*tests)
+
+    def all_of(*tests):
+        return cll.And(*tests)
+
+    streets = [field for field in fields if field.kind == STREET]
+    numbers = [field for field in fields if field.label == "house_number"]
+    units = [field for field in fields if field.label in _UNITS]
+    codes = [field for field in fields if field.label == "postcode"]
+    places = [field for field in fields if field.kind == PLACE]
+    area = codes + places
+    # Nothing of the postcode or places differs beyond a typo.
+    agrees = all_of(*(cll.Or(cll.NullLevel(field.written), close(field)) for field in area)) if area else None
+
+    def within(*tests):
+        tests = tests + ((agrees,) if agrees is not None else ())
+        return tests[0] if len(tests) == 1 else all_of(*tests)
+
+    levels = [missing(where_fields(fields)).configure(is_null_level=True)]
+    if streets and numbers:
+        if units:
+            levels.append(within(any_of(same, streets), any_of(same, numbers), any_of(same, units))
+                          .configure(label_for_charts="same address and unit"))
+        levels += [
+            within(any_of(same, streets), any_of(same, numbers)).configure(label_for_charts="same address"),
+            within(any_of(close, streets), any_of(close, numbers))
+            .configure(label_for_charts="same address, written differently"),
+            within(any_of(close, streets), missing(numbers))
+            .configure(label_for_charts="same street, no house number to compare"),
+            within(any_of(close, streets)).configure(label_for_charts="same street, another house number"),
+        ]
+    elif streets:
+        levels += [within(any_of(same, streets)).configure(label_for_charts="same street"),
+                   within(any_of(close, streets)).configure(label_for_charts="same street, written differently")]
+    for field in codes:
+        levels += [same(field).configure(label_for_charts="same %s" % field.label),
+                   cll.DamerauLevenshteinLevel(field.written, 1)
+                   .configure(label_for_charts="%s one keystroke apart" % field.label)]
+    for field in places:
+        levels.append(close(field).configure(label_for_charts="same %s" % field.label))
+    levels.append(cll.ElseLevel().configure(label_for_charts="elsewhere"))
+    return cl.CustomComparison(levels, output_column_name=ADDRESS, comparison_description="address (%s)" % (
+        ", ".join("%s: %s" % (field.column, field.label) for field in where_fields(fields))))
+
+
+def where_goes_together(fields, engine):
+    """Whether, in these records, two different records on one street mostly
+    share its postcode or a place: as in real data, where one street lies
+    in one postcode and town.  Then the address is compared as one
+    (address_comparison); where the fields were drawn independently of each
+    other, each is evidence of its own and is compared on its own.  The
+    pairs on one street whose names all differ stand for different records
+    (a duplicate keeps at least one of its names)."""
+    from addrnorm.dedupe.engine import same_street_sql
+
+    where = where_fields(fields)
+    streets = [field for field in where if field.kind == STREET]
+    area = [field for field in where if field.label == "postcode" or field.kind == PLACE]
+    names = [field for field in fields if field not in where]
+    if not streets or not area or not names:
+        return False
+    for field in area:
+        pairs, together = engine.row(same_street_sql(streets[0], field, names))
+        if pairs and 2 * (together or 0) > pairs:
+            return True
+    return False
+
+
+def comparisons(fields, libpostal=True, together=True):
+    """The model's comparisons: the address (see address_comparison), then
+    every other field on its own.  Each is (its name, the fields it reads,
+    Splink's comparison).  Records that give nothing but where they are
+    compare each field on its own: a model of one comparison has nothing
+    to learn its m from."""
+    where = where_fields(fields) if together else []
+    if len(where) == len(fields):
+        where = []
+    compared = [(ADDRESS, where, address_comparison(where, libpostal))] if where else []
+    return compared + [(field.name, [field], comparison(field, libpostal)) for field in fields if field not in where]
+
+
 def blocking_rules(fields, libpostal=True):
     """The pairs that are compared: those that share a near-duplicate key
     (libpostal's: a sound of the name, an expansion of the street, the
@@ -79,14 +206,14 @@ def blocking_rules(fields, libpostal=True):
     return keys + [block_on(field.written + "__b") for field in fields]
 
 
-def settings(fields, explain=False, libpostal=True):
+def settings(fields, explain=False, libpostal=True, together=True):
     """A model to train: the comparisons of the fields and the blocking rules.
     explain keeps, for each pair scored, the values compared and each
     level's weights, which --pairs and the report show; libpostal=False
     leaves libpostal's levels and keys out (to measure what they add)."""
     from splink import SettingsCreator
 
-    return SettingsCreator(link_type="dedupe_only", comparisons=[comparison(field, libpostal) for field in fields],
+    return SettingsCreator(link_type="dedupe_only", comparisons=[made for _, _, made in comparisons(fields, libpostal, together)],
                            blocking_rules_to_generate_predictions=blocking_rules(fields, libpostal),
                            retain_intermediate_calculation_columns=explain, retain_matching_columns=explain)
 
@@ -106,7 +233,7 @@ def saved_settings(saved, fields, explain=False):
         compared = [comparison["output_column_name"] for comparison in saved["comparisons"]]
     except (KeyError, TypeError):
         raise ValueError("not a saved model: no comparisons")
-    given = [field.name for field in fields]
+    given = [name for name, _, _ in comparisons(fields, together=ADDRESS in compared)]
     if compared != given:
         raise ValueError("the model compares the fields %s, the records give %s: map the same columns to the "
                          "same labels as when it was trained" % (", ".join(compared), ", ".join(given) or "none"))
@@ -114,46 +241,59 @@ def saved_settings(saved, fields, explain=False):
     return dict(saved, retain_intermediate_calculation_columns=explain, retain_matching_columns=explain)
 
 
-def training_blocks(fields, pair_counts, records, max_block):
-    """The sessions of expectation maximisation, as (the fields it blocks on,
-    whether it estimates the prior), from the labels alone.
+def training_blocks(fields, pair_counts, records, max_block, together=True):
+    """The sessions of expectation maximisation, as (the columns it blocks
+    on, whether it estimates the prior, the comparisons whose m it keeps:
+    None for all), from the labels alone.
 
     Each name on its own: pairs that share a name are one person or place
-    written twice, or namesakes elsewhere, and the other fields, the address
-    above all, tell which; so they teach what every other field looks like
-    in a duplicate, and several names (a given name and a surname) teach
-    each other's.  A record with one name learns its m on the pairs at one
-    whole address (street, house number, postcode, town).  A field that
-    many places share would mislead on its own: pairs sharing a street are
-    mostly neighbours, and expectation maximisation would learn that being
-    on one street is what makes a duplicate.  The prior comes from the name
-    sessions only, as pairs at one address are far from a random sample of
-    the pairs that blocking brings.
+    written twice, or namesakes and a chain's branches elsewhere, and the
+    address and the other names tell which; so they teach what the address
+    and every other name look like in a duplicate.  The names themselves
+    learn on the pairs of one area (a postcode, else the most local place
+    given, else a street), where neighbours, tenants of one building and
+    duplicates meet and the address tells them apart; from that session
+    only the names' m is kept, as every pair of it shares the area.  The
+    prior comes from the name sessions only, as pairs of one area are far
+    from a random sample of the pairs that blocking brings.  A value that
+    more than max_block records share blocks no pair, as in blocking for
+    the predictions.
 
     Records without names, or whose sessions bring no pairs, fall back to
     a session per field whose values bring no more pairs than blocking does
     at most (max_block a record): a state shared by thousands is not one.
-    pair_counts(groups) gives the pairs that agree on all of a group."""
+    pair_counts(groups) gives the pairs that agree on all the columns of
+    each group."""
+    compared = comparisons(fields, together=together)
     names = [field for field in fields if field.kind == NAME]
-    where = [field for field in fields if field.kind in (STREET, PLACE) or field.label in ("house_number", "postcode")]
+    where = where_fields(fields)
     bound = max_block * records / 2
-    groups = [[field] for field in names] + ([where] if where and names else [])
-    counts = pair_counts(groups)
-    sessions = [(group, True) for group, count in zip(groups[:len(names)], counts) if 0 < count <= bound]
-    if sessions and where and len(names) == 1 and counts[-1]:
-        sessions.insert(0, (where, False))
-    learned = {field.name for group, _ in sessions for field in fields if field not in group}
-    if len(learned) < len(fields):
-        singles = [[field] for field in fields]
-        sessions = [(group, True) for group, count in zip(singles, pair_counts(singles)) if 0 < count <= bound]
+    sessions = []
+    if names:
+        groups = [[field.written] for field in names]
+        areas = ([field for field in where if field.label == "postcode"] + [field for field in where if field.kind == PLACE]
+                 + [field for field in where if field.kind == STREET])
+        if areas:
+            groups.append([areas[0].written + "__b"])
+        counts = pair_counts(groups)
+        sessions = [(group, True, None) for group, count in zip(groups[:len(names)], counts) if 0 < count <= bound]
+        if sessions and areas and counts[-1] and len(names) == 1:
+            sessions.append((groups[-1], False, {name for name, _, _ in compared if name != ADDRESS}))
+    learned = set()
+    for group, _, keep in sessions:
+        learned |= {name for name, read, _ in compared if not {field.written for field in read} & set(group)
+                    and (keep is None or name in keep)}
+    if len(learned) < len(compared):
+        singles = [[field.written] for field in fields]
+        sessions = [(group, True, None) for group, count in zip(singles, pair_counts(singles)) if 0 < count <= bound]
     return sessions
 
 
-def train(linker, fields, pair_counts, records, max_block):
+def train(linker, fields, pair_counts, records, max_block, together=True):
     """Estimates every parameter from the input: u on random pairs; m, by
     expectation maximisation, on the pairs of each session that
-    training_blocks gives (a field's m is learned where the pairs were
-    chosen by other fields), averaged over the sessions; and the prior
+    training_blocks gives (a comparison's m is learned where the pairs were
+    chosen by other fields), the median over the sessions; and the prior
     that two random records are duplicates, from the share of duplicates
     the name sessions found, reversed for the field each blocked on.
     Returns the number of sessions that learned something: on a handful of
@@ -165,25 +305,52 @@ def train(linker, fields, pair_counts, records, max_block):
     linker.training.estimate_u_using_random_sampling(max_pairs=min(U_PAIRS, pair_count(records)), seed=SEED)
     _tolerate_learned_zeros()
     learned = 0
-    for group, prior in training_blocks(fields, pair_counts, records, max_block):
+    for group, prior, keep in training_blocks(fields, pair_counts, records, max_block, together):
         # A session that fails has already changed the linker's settings:
         # they are put back as they were before it.
         settings, sessions = copy.deepcopy(linker._settings_obj), list(linker._em_training_sessions)
+        # The comparisons whose m the session does not keep hold theirs as
+        # learned so far: they anchor which pairs it takes for duplicates.
+        _hold_m(linker, keep, True)
         try:
             linker.training.estimate_parameters_using_expectation_maximisation(
-                block_on(*(field.written for field in group)), max_pairs=EM_PAIRS,
+                block_on(*group), max_pairs=EM_PAIRS,
                 populate_probability_two_random_records_match_from_trained_values=prior)
             if not _learned_numbers(linker):
                 raise EMTrainingException("no duplicate among the pairs")
         except (EMTrainingException, SplinkException, ValueError):
             linker._settings_obj, linker._em_training_sessions = settings, sessions
             continue
+        if keep is not None:
+            _hold_m(linker, keep, False)
+            _forget_session(linker, settings, keep)
         if not prior:
             # Its m stays learned; its share of duplicates is no estimate
             # of the prior, which Splink draws from every session listed.
             linker._em_training_sessions = sessions
         learned += 1
     return learned
+
+
+def _hold_m(linker, keep, held):
+    if keep is None:
+        return
+    for comparison in linker._settings_obj.comparisons:
+        if comparison.output_column_name not in keep:
+            for level in comparison.comparison_levels:
+                level._fix_m_probability = held
+
+
+def _forget_session(linker, before, keep):
+    """Takes back what the last session learned of every comparison but
+    those in keep, leaving their m as the other sessions learned it."""
+    earlier = {comparison.output_column_name: comparison for comparison in before.comparisons}
+    for comparison in linker._settings_obj.comparisons:
+        if comparison.output_column_name in keep:
+            continue
+        for level, old in zip(comparison.comparison_levels, earlier[comparison.output_column_name].comparison_levels):
+            level._trained_m_probabilities = list(old._trained_m_probabilities)
+    linker._populate_m_u_from_trained_values()
 
 
 def _learned_numbers(linker):
