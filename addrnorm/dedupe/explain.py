@@ -23,27 +23,35 @@ def level_labels(saved):
 
 
 class Pairs:
-    """Writes the lines of --pairs: a and b are the two records' input lines."""
+    """Writes the lines of --pairs: a and b are the two records' input lines.
+    Each comparison of the model is named by its field's column, and the
+    fields compared together as the address by "address"."""
 
     def __init__(self, out, saved, fields, threshold):
+        from addrnorm.dedupe.model import ADDRESS
+
         self.out, self.threshold = out, threshold
         self.labels = level_labels(saved)
-        self.fields = fields
+        columns = {field.name: field.column for field in fields}
+        self.compared = [(comparison["output_column_name"],
+                          "address" if comparison["output_column_name"] == ADDRESS
+                          else columns.get(comparison["output_column_name"], comparison["output_column_name"]))
+                         for comparison in saved["comparisons"]]
         frequency = {comparison["output_column_name"] for comparison in saved["comparisons"]
                      if any(level.get("tf_adjustment_column") for level in comparison["comparison_levels"])}
         self.columns = ["unique_id_l", "unique_id_r", "match_probability", "match_weight"]
-        for field in fields:
-            self.columns += ["gamma_" + field.name, "mw_" + field.name]
-            self.columns.append("mw_tf_adj_" + field.name if field.name in frequency else "0.0")
+        for name, _ in self.compared:
+            self.columns += ["gamma_" + name, "mw_" + name]
+            self.columns.append("mw_tf_adj_" + name if name in frequency else "0.0")
 
     def write_all(self, rows, line_of):
         width = 3
         for row in rows:
             fields = {}
-            for index, field in enumerate(self.fields):
+            for index, (name, shown) in enumerate(self.compared):
                 gamma, level_weight, adjustment = row[4 + width * index: 4 + width * (index + 1)]
-                fields[field.column] = {"level": self.labels[field.name].get(gamma, str(gamma)),
-                                        "weight": _rounded(level_weight + (adjustment or 0.0))}
+                fields[shown] = {"level": self.labels[name].get(gamma, str(gamma)),
+                                 "weight": _rounded(level_weight + (adjustment or 0.0))}
             probability = row[2]
             self.out.write(json.dumps({"a": line_of(row[0]), "b": line_of(row[1]),
                                        "match_probability": _rounded(probability, 6),
