@@ -174,7 +174,11 @@ def test_dupes_explains_a_pair_by_libpostals_levels(tmp_path):
     first = len(records) + 1  # the input line of the first hand-checked record
     explained = {(row["a"], row["b"]): row for row in map(json.loads, pairs.read_text(encoding="utf-8").splitlines())}
     written_short = explained[(first, first + 1)]
-    assert written_short["matched"] and written_short["fields"]["street"]["level"] == "libpostal: same"
-    assert written_short["fields"]["street"]["weight"] > 0
+    # The street is compared on its own, or with the house number and
+    # postcode as the address, where the town's streets lie in one postcode
+    # each; either way "Ave" and "Avenue" are the same only to libpostal.
+    street = written_short["fields"].get("address") or written_short["fields"]["street"]
+    assert written_short["matched"] and street["level"] in ("same address", "libpostal: same")
+    assert street["weight"] > 0
     neighbour = explained[(first, first + 3)]
     assert neighbour["fields"]["name"]["level"] == "different" and neighbour["fields"]["name"]["weight"] < 0
