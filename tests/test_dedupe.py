@@ -6,6 +6,7 @@ model here is one without libpostal's insight: what these tests hold is the
 pipeline, not libpostal's answers (the suite on the real library holds
 those)."""
 import json
+import re
 import random
 
 import pyarrow
@@ -310,11 +311,14 @@ def test_parse_compares_the_parts_of_a_one_line_address_as_fields(tmp_path, caps
     double.set_parse([(b"781", b"house_number"), (b"franklin ave", b"road"), (b"brooklyn", b"city")])
     path = tmp_path / "places.csv"
     path.write_text("name,address,city\n" + "".join("%s,x,Paris\n" % name for name in GIVEN), encoding="utf-8")
-    pairs = tmp_path / "pairs.jsonl"
+    saved = tmp_path / "model.json"
     status, lines, _ = dupes(tmp_path, capsys, str(path), "--map", "name=house", "--parse", "address",
-                             "--pairs", str(pairs))
+                             "--model-out", str(saved))
     assert status == 0 and len(lines) == len(GIVEN) and lines[0]["record"] == {"name": "Ann", "address": "x",
                                                                                 "city": "Paris"}
-    # The record's own city wins over the parsed one.
-    fields = json.loads(pairs.read_text(encoding="utf-8").splitlines()[0])["fields"]
-    assert sorted(fields) == ["address.house_number", "address.road", "city", "name"]
+    # The record's own city wins over the parsed one; the parts are compared
+    # together with it as the address, or each on its own.
+    read = " ".join(level["sql_condition"] for comparison in json.loads(saved.read_text(encoding="utf-8"))["comparisons"]
+                    for level in comparison["comparison_levels"])
+    compared = set(re.findall(r'"?\b(\w+)_[lr]\b"?', read))
+    assert {"address_house_number", "address_road", "city"} <= compared and "address_city" not in compared, compared
