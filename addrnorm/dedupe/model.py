@@ -40,9 +40,11 @@ _SIMILAR = {NAME: (0.92, 0.8), STREET: (0.92, 0.8), PLACE: (0.9,), NUMBER: ()}
 _FREQUENCY = {NAME, STREET, PLACE}
 
 
-def comparison(field, libpostal=True):
+def comparison(field, libpostal=True, names=()):
     """The comparison of one field, as Splink's levels; without libpostal's
-    levels, for measuring what they add."""
+    levels, for measuring what they add.  A name compared beside other
+    names (names: their fields) may be found in another's column (a given
+    name and a surname swapped), or written as its initial."""
     import splink.comparison_level_library as cll
     import splink.comparison_library as cl
 
@@ -54,6 +56,11 @@ def comparison(field, libpostal=True):
     if libpostal:
         levels += [cll.ArrayIntersectLevel(field.expansions, 1).configure(label_for_charts="libpostal: same"),
                    cll.ArrayIntersectLevel(field.roots, 1).configure(label_for_charts="libpostal: same root")]
+    others = [other for other in names if other is not field]
+    if field.kind == NAME and others:
+        swapped = [cll.ColumnsReversedLevel(field.written, other.written) for other in others]
+        levels.append((swapped[0] if len(swapped) == 1 else cll.Or(*swapped))
+                      .configure(label_for_charts="in another name's column"))
     # A typo is one keystroke; two relatives' names ("Frances", "Frank") are
     # similar but further apart, and the data tells how often each kind of
     # pair is a duplicate.
@@ -61,6 +68,13 @@ def comparison(field, libpostal=True):
     for threshold in _SIMILAR[field.kind]:
         levels.append(cll.JaroWinklerLevel(field.written, threshold)
                       .configure(label_for_charts="similar text (Jaro-Winkler %g)" % threshold))
+    if field.kind == NAME:
+        # "J." or "J" for "John": one side is its first letter alone.
+        levels.append(cll.CustomLevel(
+            "(length(regexp_replace({0}_l, '[^[:alnum:]]', '')) = 1 OR "
+            "length(regexp_replace({0}_r, '[^[:alnum:]]', '')) = 1) AND "
+            "substr({0}_l, 1, 1) = substr({0}_r, 1, 1)".format(field.written))
+            .configure(label_for_charts="an initial of the other"))
     levels.append(cll.ElseLevel().configure(label_for_charts="different"))
     return cl.CustomComparison(levels, output_column_name=field.name,
                                comparison_description="%s (%s, %s)" % (field.column, field.label, field.kind))
@@ -190,7 +204,9 @@ def comparisons(fields, libpostal=True, together=True):
     if len(where) == len(fields):
         where = []
     compared = [(ADDRESS, where, address_comparison(where, libpostal))] if where else []
-    return compared + [(field.name, [field], comparison(field, libpostal)) for field in fields if field not in where]
+    names = [field for field in fields if field.kind == NAME]
+    return compared + [(field.name, [field], comparison(field, libpostal, names))
+                       for field in fields if field not in where]
 
 
 def blocking_rules(fields, libpostal=True):
@@ -249,15 +265,20 @@ def training_blocks(fields, pair_counts, records, max_block, together=True):
     Each name on its own: pairs that share a name are one person or place
     written twice, or namesakes and a chain's branches elsewhere, and the
     address and the other names tell which; so they teach what the address
-    and every other name look like in a duplicate.  The names themselves
-    learn on the pairs of one area (a postcode, else the most local place
-    given, else a street), where neighbours, tenants of one building and
-    duplicates meet and the address tells them apart; from that session
-    only the names' m is kept, as every pair of it shares the area.  The
-    prior comes from the name sessions only, as pairs of one area are far
-    from a random sample of the pairs that blocking brings.  A value that
-    more than max_block records share blocks no pair, as in blocking for
-    the predictions.
+    and every other name look like in a duplicate.  The prior comes from
+    these sessions.
+
+    Where the address is compared as one (where_goes_together), two more
+    sessions learn on the pairs of one area (a postcode, else the most
+    local place given, else a street; a value more than max_block records
+    share brings none), where neighbours, tenants of one building and
+    duplicates meet.  The first learns the names' m, holding the address's
+    as the name sessions learned it; the second learns the address's,
+    holding the names'.  One session alone cannot tell a duplicate from a
+    neighbour or a namesake with only one comparison left to learn from:
+    the other comparison, held, anchors which pairs are duplicates.  Each
+    replaces what the earlier sessions learned of its comparisons; the
+    address's levels below one area are then known to hold no duplicate.
 
     Records without names, or whose sessions bring no pairs, fall back to
     a session per field whose values bring no more pairs than blocking does
@@ -277,8 +298,9 @@ def training_blocks(fields, pair_counts, records, max_block, together=True):
             groups.append([areas[0].written + "__b"])
         counts = pair_counts(groups)
         sessions = [(group, True, None) for group, count in zip(groups[:len(names)], counts) if 0 < count <= bound]
-        if sessions and areas and counts[-1] and len(names) == 1:
-            sessions.append((groups[-1], False, {name for name, _, _ in compared if name != ADDRESS}))
+        if sessions and together and areas and counts[-1]:
+            sessions += [(groups[-1], False, {name for name, _, _ in compared if name != ADDRESS}),
+                         (groups[-1], False, {ADDRESS})]
     learned = set()
     for group, _, keep in sessions:
         learned |= {name for name, read, _ in compared if not {field.written for field in read} & set(group)
@@ -309,20 +331,24 @@ def train(linker, fields, pair_counts, records, max_block, together=True):
         # A session that fails has already changed the linker's settings:
         # they are put back as they were before it.
         settings, sessions = copy.deepcopy(linker._settings_obj), list(linker._em_training_sessions)
-        # The comparisons whose m the session does not keep hold theirs as
-        # learned so far: they anchor which pairs it takes for duplicates.
-        _hold_m(linker, keep, True)
+        # A session that keeps only some comparisons' m holds the others' m
+        # as learned so far.  Its pairs all share an area, which two records
+        # taken at random rarely do, so every comparison learns its u on
+        # them for the session (nearly all of them different records), and
+        # then takes its u from random pairs again.
+        _hold(linker, keep, True)
         try:
             linker.training.estimate_parameters_using_expectation_maximisation(
-                block_on(*group), max_pairs=EM_PAIRS,
+                block_on(*group), max_pairs=EM_PAIRS, fix_u_probabilities=keep is None,
                 populate_probability_two_random_records_match_from_trained_values=prior)
             if not _learned_numbers(linker):
                 raise EMTrainingException("no duplicate among the pairs")
         except (EMTrainingException, SplinkException, ValueError):
             linker._settings_obj, linker._em_training_sessions = settings, sessions
             continue
+        finally:
+            _hold(linker, keep, False)
         if keep is not None:
-            _hold_m(linker, keep, False)
             _forget_session(linker, settings, keep)
         if not prior:
             # Its m stays learned; its share of duplicates is no estimate
@@ -332,7 +358,8 @@ def train(linker, fields, pair_counts, records, max_block, together=True):
     return learned
 
 
-def _hold_m(linker, keep, held):
+def _hold(linker, keep, held):
+    """Holds (or lets go) the m of every comparison but those in keep."""
     if keep is None:
         return
     for comparison in linker._settings_obj.comparisons:
@@ -342,14 +369,22 @@ def _hold_m(linker, keep, held):
 
 
 def _forget_session(linker, before, keep):
-    """Takes back what the last session learned of every comparison but
-    those in keep, leaving their m as the other sessions learned it."""
+    """Takes back the u that the last session learned on its pairs alone,
+    and what it learned of the comparisons not in keep; those in keep take
+    its m in place of the earlier sessions'."""
     earlier = {comparison.output_column_name: comparison for comparison in before.comparisons}
     for comparison in linker._settings_obj.comparisons:
-        if comparison.output_column_name in keep:
-            continue
         for level, old in zip(comparison.comparison_levels, earlier[comparison.output_column_name].comparison_levels):
-            level._trained_m_probabilities = list(old._trained_m_probabilities)
+            level._trained_u_probabilities = list(old._trained_u_probabilities)
+            if comparison.output_column_name not in keep:
+                level._trained_m_probabilities = list(old._trained_m_probabilities)
+            elif not level.is_null_level:
+                # What this session learned replaces what the others did: a
+                # level none of its pairs reached has no duplicate in it.
+                added = level._trained_m_probabilities[len(old._trained_m_probabilities):]
+                numbers = [entry for entry in added if isinstance(entry["probability"], (int, float))]
+                level._trained_m_probabilities = numbers[-1:] or [
+                    {"probability": 0.0, "description": "not reached", "m_or_u": "m"}]
     linker._populate_m_u_from_trained_values()
 
 
