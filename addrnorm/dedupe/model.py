@@ -270,9 +270,9 @@ def training_blocks(fields, pair_counts, records, max_block, together=True):
 
     Where the address is compared as one (where_goes_together), two more
     sessions learn on the pairs of one area (a postcode, else the most
-    local place given, else a street; a value more than max_block records
-    share brings none), where neighbours, tenants of one building and
-    duplicates meet.  The first learns the names' m, holding the address's
+    local place given: the first whose values bring pairs, as a value
+    more than max_block records share brings none), where neighbours,
+    tenants of one building and duplicates meet.  The first learns the names' m, holding the address's
     as the name sessions learned it; the second learns the address's,
     holding the names'.  One session alone cannot tell a duplicate from a
     neighbour or a namesake with only one comparison left to learn from:
@@ -292,15 +292,15 @@ def training_blocks(fields, pair_counts, records, max_block, together=True):
     sessions = []
     if names:
         groups = [[field.written] for field in names]
-        areas = ([field for field in where if field.label == "postcode"] + [field for field in where if field.kind == PLACE]
-                 + [field for field in where if field.kind == STREET])
-        if areas:
-            groups.append([areas[0].written + "__b"])
+        areas = [field for field in where if field.label == "postcode"] + [field for field in where if field.kind == PLACE]
+        groups += [[field.written + "__b"] for field in areas] if together else []
         counts = pair_counts(groups)
         sessions = [(group, True, None) for group, count in zip(groups[:len(names)], counts) if 0 < count <= bound]
-        if sessions and together and areas and counts[-1]:
-            sessions += [(groups[-1], False, {name for name, _, _ in compared if name != ADDRESS}),
-                         (groups[-1], False, {ADDRESS})]
+        # The most local area whose values few enough records share.
+        area = next((field for field, count in zip(areas, counts[len(names):]) if count), None) if together else None
+        if sessions and area:
+            block = [area.written + "__b"]
+            sessions += [(block, False, {name for name, _, _ in compared if name != ADDRESS}), (block, False, {ADDRESS})]
     learned = set()
     for group, _, keep in sessions:
         learned |= {name for name, read, _ in compared if not {field.written for field in read} & set(group)
@@ -355,6 +355,11 @@ def train(linker, fields, pair_counts, records, max_block, together=True):
             # of the prior, which Splink draws from every session listed.
             linker._em_training_sessions = sessions
         learned += 1
+    if linker._em_training_sessions:
+        # The prior is the name sessions' share of duplicates reversed by
+        # the weight of the name they blocked on: with the m that the later
+        # sessions learned for it, not the one it had when they ran.
+        linker._populate_probability_two_random_records_match_from_trained_values()
     return learned
 
 
