@@ -10,6 +10,7 @@ boolean, bytes) is refused with a TypeError that names it, as no text of it
 would be what the data meant (a dict became the road "a 1" and true a
 postcode).
 """
+import decimal
 import numbers
 import warnings
 
@@ -21,6 +22,10 @@ from addrnorm.options import LABELS
 KEY_LABELS = ("house", "road", "house_number", "po_box")
 
 _LABELS = frozenset(LABELS)
+
+# Numbers with a decimal text: ints, floats (numpy's too), decimals; not
+# complex numbers.
+_NUMBERS = (numbers.Real, decimal.Decimal)
 
 
 class Refused(TypeError):
@@ -41,7 +46,7 @@ def field_text(value):
         return None
     if isinstance(value, str):
         return str(value)
-    if isinstance(value, bool) or type(value).__name__ == "bool_" or not isinstance(value, numbers.Number):
+    if isinstance(value, bool) or type(value).__name__ in ("bool", "bool_") or not isinstance(value, _NUMBERS):
         raise Refused("%s is not a field's value; give text, a number or None" % _described(value))
     if value != value:  # NaN: a float column's missing value
         return None
@@ -50,7 +55,7 @@ def field_text(value):
     try:
         if value == int(value):
             return str(int(value))
-    except (TypeError, ValueError, OverflowError):  # complex, infinities
+    except OverflowError:  # the infinities
         pass
     return str(value)
 
