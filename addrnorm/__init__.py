@@ -13,7 +13,7 @@ import importlib
 import sys
 
 from . import _wordclass, options
-from . import values as values_policy
+from . import values as _values
 from .languages import check_languages
 
 __version__ = "0.1.0"
@@ -220,13 +220,13 @@ def _hashed(function, labels, values, languages, **given):
     try:
         keys = function(labels, values, languages, **given)
     except TypeError:
-        checked = values_policy.call_values(labels, values, "near_dupe_hashes")
+        checked = _values.call_values(labels, values, "near_dupe_hashes")
         if checked is None or list(checked[1]) == list(values):
             raise
         labels, values = checked
         keys = function(labels, values, languages, **given)
     if keys is None:
-        values_policy.warn_unknown_labels(labels, "near_dupe_hashes")
+        _values.warn_unknown_labels(labels, "near_dupe_hashes")
     return keys
 
 
