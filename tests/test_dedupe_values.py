@@ -34,6 +34,8 @@ def test_find_duplicates_clusters_a_dataframes_rows_as_their_text():
     # The README's recipe: a cluster column.
     frame["cluster"] = addrnorm.find_duplicates(frame.to_dict("records"), mapping=MAPPING)
     assert list(frame["cluster"]) == expected and max(expected) < len(records)
+    frame["cluster_size"] = frame.groupby("cluster")["cluster"].transform("size")
+    assert list(frame["cluster_size"]) == [expected.count(cluster) for cluster in expected]
 
 
 @pytest.mark.parametrize("value, shown", [({"a": 1}, "a dict ({'a': 1})"), (["Main St"], "a list (['Main St'])"),
