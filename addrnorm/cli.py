@@ -11,6 +11,7 @@ it was (but standard output, devices and pipes are written as the run goes).
 """
 import argparse
 import codecs
+import os
 import signal
 import sys
 import warnings
@@ -115,7 +116,7 @@ def output_format(options, choices):
     it), else the command's own; and the CSV style.  --output-delimiter and
     --bom go with CSV alone."""
     form = options.format
-    ending = "." + options.output.rsplit(".", 1)[-1].lower() if "." in options.output else ""
+    ending = os.path.splitext(options.output)[1].lower()
     if form is None:
         form = ENDINGS.get(ending)
         if form not in choices:

@@ -41,7 +41,7 @@ def input_path(options):
         if path == "-" or os.path.isfile(path):
             return path
         base = path[:-3] if path.endswith(".gz") else path
-        if base.lower().endswith(FILE_ENDINGS) and not any(character.isspace() for character in path):
+        if base.lower().endswith(FILE_ENDINGS):
             raise InputError("%s: no such file (a lone argument ending in %s is read as a file; give an address "
                              "as text)" % (path, base[base.rindex("."):]))
     return None
