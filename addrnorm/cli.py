@@ -212,7 +212,8 @@ def build_parser():
 
     expand = commands.add_parser("expand", help="every normalized form of each address")
     expand.add_argument("addresses", nargs="*",
-                        help="addresses, or a FILE of them one per line (an argument alone that is a file); none, or - alone: standard input")
+                        help="addresses, or a FILE of them one per line (an argument alone that is a file); "
+                             "none, or - alone: standard input")
     expand.add_argument("-i", "--input", help="a file of addresses, one per line; - for standard input "
                                               "(default: standard input when no address is given)")
     expand.add_argument("--format", choices=["text", "jsonl", "csv"],
@@ -236,7 +237,8 @@ def build_parser():
     parsing = commands.add_parser("parse", help="the labelled parts of each one-line address (libpostal's parser: "
                                                 "2 GB of memory, fetched by 'addrnorm data download --parser')")
     parsing.add_argument("addresses", nargs="*",
-                         help="addresses, or a FILE of them one per line (an argument alone that is a file); none, or - alone: standard input")
+                         help="addresses, or a FILE of them one per line (an argument alone that is a file); "
+                             "none, or - alone: standard input")
     parsing.add_argument("-i", "--input", help="a file of addresses, one per line; - for standard input "
                                                "(default: standard input when no address is given)")
     parsing.add_argument("--format", choices=["jsonl", "csv"],

@@ -31,7 +31,8 @@ def add_commands(commands, add_common):
 
 def add_addresses(parser):
     parser.add_argument("addresses", nargs="*",
-                        help="addresses, or a FILE of them one per line (an argument alone that is a file); none, or - alone: standard input")
+                        help="addresses, or a FILE of them one per line (an argument alone that is a file); "
+                             "none, or - alone: standard input")
     parser.add_argument("-i", "--input", help="a file of addresses, one per line; - for standard input "
                                               "(default: standard input when no address is given)")
     parser.add_argument("--format", choices=["text", "jsonl", "csv"],

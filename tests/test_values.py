@@ -137,6 +137,7 @@ def test_a_record_that_gives_no_key_with_labels_libpostal_does_not_read_warns(do
 
 
 def test_expand_address_names_the_type_it_got():
-    for address, shown in ((12345, "int (12345)"), (math.pi, "3.14"), (None, "None")):
-        with pytest.raises(TypeError, match="^address must be a str, not " + shown.replace("(", r"\(").replace(")", r"\)")):
+    for address, shown in ((12345, "int (12345)"), (math.pi, "3.14"), (None, "None"), ({1}, "set ({1})")):
+        with pytest.raises(TypeError) as caught:
             addrnorm.expand_address(address)
+        assert str(caught.value).startswith("address must be a str, not " + shown)
