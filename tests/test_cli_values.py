@@ -3,8 +3,6 @@ are "label|value" per field and whose expansion of an address is itself):
 the value policy on JSON records, one input convention, the output format
 -o names, and what the command says."""
 import json
-import subprocess
-import sys
 
 import pytest
 
@@ -19,10 +17,19 @@ def write(tmp_path, name, text):
     return str(path)
 
 
-def run(*argv):
-    process = subprocess.run([sys.executable, "-m", "addrnorm"] + list(argv), stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE, universal_newlines=True, timeout=120)
-    return process.returncode, process.stdout, process.stderr
+@pytest.fixture
+def run(tmp_path, capsys):
+    """main() in this process, its output to a file: (status, output, standard error)."""
+    def run(*argv):
+        out = tmp_path / "run.out"
+        if out.exists():
+            out.unlink()
+        try:
+            status = cli.main(list(argv) + ["-o", str(out)])
+        except SystemExit as leaving:  # argparse's usage errors
+            status = leaving.code
+        return status, out.read_text(encoding="utf-8") if out.exists() else "", capsys.readouterr().err
+    return run
 
 
 PLACES = "\n".join(json.dumps(record) for record in [
@@ -35,7 +42,7 @@ PLACES = "\n".join(json.dumps(record) for record in [
 ]) + "\n"
 
 
-def test_hash_takes_json_numbers_as_text_and_refuses_lists_dicts_and_booleans(tmp_path):
+def test_hash_takes_json_numbers_as_text_and_refuses_lists_dicts_and_booleans(tmp_path, run):
     path = write(tmp_path, "places.jsonl", PLACES)
     status, out, err = run("hash", path, "--skip-bad")
     assert status == 1
@@ -56,7 +63,7 @@ def test_hash_takes_json_numbers_as_text_and_refuses_lists_dicts_and_booleans(tm
                                    "give text, a number or None\n" % path)
 
 
-def test_expand_column_from_json_lines_to_csv_writes_every_field_as_json(tmp_path):
+def test_expand_column_from_json_lines_to_csv_writes_every_field_as_json(tmp_path, run):
     path = write(tmp_path, "places.jsonl", "\n".join(json.dumps(record) for record in [
         {"id": 1, "street": "Main St"},
         {"id": 2, "street": 781.0, "tags": ["a", "b"], "open": False},
@@ -75,7 +82,7 @@ def test_expand_column_from_json_lines_to_csv_writes_every_field_as_json(tmp_pat
     assert "line 1: field 'street': a bool (True) is not a field's value" in err
 
 
-def test_expand_reads_a_file_given_alone_as_hash_and_dupes_do(tmp_path):
+def test_expand_reads_a_file_given_alone_as_hash_and_dupes_do(tmp_path, run):
     path = write(tmp_path, "addresses.txt", "781 Franklin Ave\n\nMain St\n")
     status, out, err = run("expand", path, "--format", "jsonl")
     assert status == 0, err
@@ -96,7 +103,7 @@ def test_expand_reads_a_file_given_alone_as_hash_and_dupes_do(tmp_path):
     assert run("tokens", path, "--format", "jsonl")[1].count('"line"') == 3
 
 
-def test_a_command_shows_its_own_usage_for_an_argument_it_does_not_take(tmp_path):
+def test_a_command_shows_its_own_usage_for_an_argument_it_does_not_take(tmp_path, run):
     status, out, err = run("hash", "-i", "x.csv")
     assert (status, out) == (2, "")
     assert err.startswith("usage: addrnorm hash ")

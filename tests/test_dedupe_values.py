@@ -27,7 +27,7 @@ def frame_of(records):
 
 
 def test_find_duplicates_clusters_a_dataframes_rows_as_their_text():
-    records, _ = persons(150, seed=11)
+    records, _ = persons(60, seed=11)
     expected = addrnorm.find_duplicates(records, mapping=MAPPING)
     frame = frame_of(records)
     assert frame["zip"].isna().any() and isinstance(frame["zip"][0], float)
