@@ -13,6 +13,7 @@ import importlib
 import sys
 
 from . import _wordclass, options
+from . import values as _values
 from .languages import check_languages
 
 __version__ = "0.1.0"
@@ -131,6 +132,9 @@ def _refuse_missing(address):
     if address is None or isinstance(address, float):
         raise TypeError("address must be a str, not %r; to skip missing values in pandas, use "
                         "series.map(expand_address, na_action=\"ignore\")" % (address,)) from None
+    # bytes keep the extension's own message, which says what they lack.
+    if not isinstance(address, (str, bytes)):
+        raise TypeError("address must be a str, not %s (%.40r)" % (type(address).__name__, address)) from None
 
 
 def expand_address(address, languages=None, address_components=_DEFAULT, latin_ascii=_DEFAULT,
@@ -200,12 +204,30 @@ def near_dupe_hashes(labels, values, languages=None, with_name=_DEFAULT, with_ad
             and with_small_containing_boundaries is d and with_postal_code is d and with_latlon is d
             and latitude is d and longitude is d and geohash_precision is d and name_and_address_keys is d
             and name_only_keys is d and address_only_keys is d):
-        return function(labels, values, languages)
+        return _hashed(function, labels, values, languages)
     settings = (with_name, with_address, with_unit, with_city_or_equivalent, with_small_containing_boundaries,
                 with_postal_code, with_latlon, latitude, longitude, geohash_precision, name_and_address_keys,
                 name_only_keys, address_only_keys)
     given = {name: value for name, value in zip(_HASH_OPTIONS, settings) if value is not d}
-    return function(labels, values, languages, **given)
+    return _hashed(function, labels, values, languages, **given)
+
+
+def _hashed(function, labels, values, languages, **given):
+    """The call, its values taken under the package's value policy
+    (addrnorm.values) when the extension refuses them: numbers as text,
+    missing values left out; and a warning when a record that gave no key has
+    labels libpostal does not read."""
+    try:
+        keys = function(labels, values, languages, **given)
+    except TypeError:
+        checked = _values.call_values(labels, values, "near_dupe_hashes")
+        if checked is None or list(checked[1]) == list(values):
+            raise
+        labels, values = checked
+        keys = function(labels, values, languages, **given)
+    if keys is None:
+        _values.warn_unknown_labels(labels, "near_dupe_hashes")
+    return keys
 
 
 class AddressComponent(enum.IntFlag):

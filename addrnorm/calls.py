@@ -3,6 +3,7 @@ or in forked workers, and the calls that set libpostal up before the fork."""
 import addrnorm
 from addrnorm.parsing import parsed_fields, record_fields
 from addrnorm.records import BadRecord
+from addrnorm.values import Refused, field_text
 
 
 def expand_one(address, options):
@@ -19,9 +20,17 @@ def expand_field(record, job):
         value = record[column]
     except KeyError:
         raise BadRecord("no field %r" % column)
-    if isinstance(value, (dict, list)):
-        raise BadRecord("field %r is not text but %s" % (column, type(value).__name__))
-    return expand_one("" if value is None else value if isinstance(value, str) else str(value), options)
+    return expand_one(_text(column, value), options)
+
+
+def _text(column, value):
+    """A field's value as text under the value policy (addrnorm.values); a
+    missing value is blank."""
+    try:
+        text = field_text(value)
+    except Refused as error:
+        raise BadRecord("field %r: %s" % (column, error))
+    return "" if text is None else text
 
 
 def warm_up_expand():
@@ -81,9 +90,7 @@ def parse_field(record, job):
         value = record[column]
     except KeyError:
         raise BadRecord("no field %r" % column)
-    if isinstance(value, (dict, list)):
-        raise BadRecord("field %r is not text but %s" % (column, type(value).__name__))
-    return parse_one("" if value is None else value if isinstance(value, str) else str(value), codes)
+    return parse_one(_text(column, value), codes)
 
 
 def warm_up_parse():

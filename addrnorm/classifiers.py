@@ -10,6 +10,7 @@ import enum
 
 from addrnorm import _DEFAULT, _load
 from addrnorm.languages import check_languages
+from addrnorm.values import argument_text, call_values
 
 # The module itself, not one function: it has ten.  Not named _duplicate,
 # which is the submodule's own name in the package's namespace.
@@ -43,7 +44,16 @@ def _field_classifier(field, what):
     def classify(value1, value2, languages=None):
         if languages is not None:
             check_languages(languages)
-        return DuplicateStatus(getattr(_duplicate_module or _bind_duplicate(), name)(value1, value2, languages))
+        function = getattr(_duplicate_module or _bind_duplicate(), name)
+        try:
+            return DuplicateStatus(function(value1, value2, languages))
+        except TypeError:
+            if type(value1) is str and type(value2) is str:
+                raise
+        # Numbers as text, as in records: a house number or a postcode from a
+        # numeric column.
+        return DuplicateStatus(function(argument_text(value1, "value1", name), argument_text(value2, "value2", name),
+                                        languages))
 
     classify.__name__ = classify.__qualname__ = name
     classify.__doc__ = """Whether two %s are the same, as a ``DuplicateStatus``.
@@ -76,8 +86,15 @@ def is_toponym_duplicate(labels1, values1, labels2, values2, languages=None):
     """
     if languages is not None:
         check_languages(languages)
-    return DuplicateStatus((_duplicate_module or _bind_duplicate()).is_toponym_duplicate(
-        labels1, values1, labels2, values2, languages))
+    function = (_duplicate_module or _bind_duplicate()).is_toponym_duplicate
+    try:
+        return DuplicateStatus(function(labels1, values1, labels2, values2, languages))
+    except TypeError:
+        first = call_values(labels1, values1, "is_toponym_duplicate: record 1")
+        second = call_values(labels2, values2, "is_toponym_duplicate: record 2")
+        if first is None or second is None or (first[1] == list(values1) and second[1] == list(values2)):
+            raise
+    return DuplicateStatus(function(first[0], first[1], second[0], second[1], languages))
 
 
 def _fuzzy_classifier(field, what):

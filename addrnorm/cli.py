@@ -11,8 +11,10 @@ it was (but standard output, devices and pipes are written as the run goes).
 """
 import argparse
 import codecs
+import os
 import signal
 import sys
+import warnings
 
 import addrnorm
 from addrnorm import data, text_commands
@@ -21,7 +23,9 @@ from addrnorm.library_messages import LibraryMessages
 from addrnorm.dedupe.model import DEFAULT_MAX_BLOCK, DEFAULT_THRESHOLD
 from addrnorm.options import EXPAND_FLAGS, FLAG_DEFAULTS, GEOHASH_PRECISION, HASH_FLAGS
 from addrnorm.records import InputError, OutputError
-from addrnorm.writers import Output
+from addrnorm.languages import UnknownLanguageWarning
+from addrnorm.values import LabelWarning
+from addrnorm.writers import CsvStyle, Output
 
 
 class Switch(argparse.Action):
@@ -71,7 +75,10 @@ def add_input(parser):
 
 
 def add_common(parser, languages=True):
-    parser.add_argument("-o", "--output", default="-", help="where to write (default: -, standard output)")
+    parser.add_argument("-o", "--output", default="-",
+                        help="where to write; its ending chooses the format unless --format does: .csv, .tsv, "
+                             ".jsonl, .txt (default: -, standard output)")
+    add_csv_output(parser)
     parser.add_argument("-j", "--jobs", type=int, default=1, help="worker processes (default: 1)")
     parser.add_argument("-q", "--quiet", action="store_true",
                         help="no progress and no summary; warnings still shown (default: off)")
@@ -86,11 +93,46 @@ def add_common(parser, languages=True):
     add_input(parser)
 
 
+def add_csv_output(parser):
+    parser.add_argument("--output-delimiter", type=delimiter, metavar="CHAR",
+                        help="CSV output's field separator, one character; \\t or tab for a tab (default: a tab "
+                             "for -o FILE.tsv, else a comma)")
+    parser.add_argument("--bom", action="store_true",
+                        help="begin CSV output with a byte-order mark, which spreadsheets take for UTF-8 "
+                             "(default: off)")
+
+
+# The format each command writes when neither --format nor -o's ending
+# chooses one (expand --column: csv).
+DEFAULT_FORMATS = {"expand": "text", "parse": "jsonl", "hash": "jsonl", "dupes": "jsonl", "language": "text",
+                   "tokens": "text"}
+# -o's endings, and the format each means.
+ENDINGS = {".csv": "csv", ".tsv": "csv", ".tab": "csv", ".jsonl": "jsonl", ".ndjson": "jsonl", ".json": "jsonl",
+           ".txt": "text"}
+
+
+def output_format(options, choices):
+    """--format, else the format -o's ending names (when the command writes
+    it), else the command's own; and the CSV style.  --output-delimiter and
+    --bom go with CSV alone."""
+    form = options.format
+    ending = os.path.splitext(options.output)[1].lower()
+    if form is None:
+        form = ENDINGS.get(ending)
+        if form not in choices:
+            form = "csv" if options.command == "expand" and options.column else DEFAULT_FORMATS[options.command]
+    if form != "csv" and (options.output_delimiter or options.bom):
+        raise InputError("--output-delimiter and --bom are for CSV output, not %s" % form)
+    separator = options.output_delimiter or ("\t" if ending in (".tsv", ".tab") else ",")
+    return form, CsvStyle(separator, options.bom)
+
+
 def add_hash_options(parser):
     parser.add_argument("input", help="a CSV file with a header row, or JSON Lines; - for standard input")
     parser.add_argument("--input-format", choices=["csv", "jsonl"],
                         help="(default: jsonl for FILE.jsonl, .ndjson and .json, with or without .gz, else csv)")
-    parser.add_argument("--format", choices=["jsonl", "csv"], default="jsonl", help="output (default: jsonl)")
+    parser.add_argument("--format", choices=["jsonl", "csv"],
+                        help="output (default: csv for -o FILE.csv or .tsv, else jsonl)")
     parser.add_argument("--map", action="append", metavar="COLUMN=LABEL",
                         help="take a column as one of libpostal's labels (house, road, house_number, postcode, "
                              "city, ...; a label it does not know is an error); an empty LABEL drops the column; "
@@ -170,13 +212,14 @@ def build_parser():
 
     expand = commands.add_parser("expand", help="every normalized form of each address")
     expand.add_argument("addresses", nargs="*",
-                        help="addresses; none, or - alone: read them one per line from -i FILE or standard input")
+                        help="addresses, or a FILE of them one per line (an argument alone that is a file); "
+                             "none, or - alone: standard input")
     expand.add_argument("-i", "--input", help="a file of addresses, one per line; - for standard input "
                                               "(default: standard input when no address is given)")
     expand.add_argument("--format", choices=["text", "jsonl", "csv"],
                         help="text: each input's expansions, a blank line after each; jsonl: an object per input "
-                             "with its line number; csv: line, input, expansions as a JSON list (default: text; "
-                             "with --column, csv)")
+                             "with its line number; csv: line, input, expansions as a JSON list (default: by -o's "
+                             "ending, else text; with --column, csv)")
     expand.add_argument("--column", metavar="NAME",
                         help="read records (CSV with a header, or JSON Lines) and expand their field NAME, writing "
                              "each record through with an added field expansions (default: none, a line is "
@@ -194,12 +237,14 @@ def build_parser():
     parsing = commands.add_parser("parse", help="the labelled parts of each one-line address (libpostal's parser: "
                                                 "2 GB of memory, fetched by 'addrnorm data download --parser')")
     parsing.add_argument("addresses", nargs="*",
-                         help="addresses; none, or - alone: read them one per line from -i FILE or standard input")
+                         help="addresses, or a FILE of them one per line (an argument alone that is a file); "
+                             "none, or - alone: standard input")
     parsing.add_argument("-i", "--input", help="a file of addresses, one per line; - for standard input "
                                                "(default: standard input when no address is given)")
-    parsing.add_argument("--format", choices=["jsonl", "csv"], default="jsonl",
+    parsing.add_argument("--format", choices=["jsonl", "csv"],
                          help="jsonl: an object per input, {\"line\", \"input\", \"parsed\": {label: value}}; csv: "
-                              "line, input and a column per label found (default: jsonl)")
+                              "line, input and a column per label found (default: csv for -o FILE.csv or .tsv, "
+                              "else jsonl)")
     parsing.add_argument("--column", metavar="NAME",
                          help="read records (CSV with a header, or JSON Lines) and parse their field NAME, writing "
                               "each record through with its parts (default: none, a line is an address)")
@@ -236,8 +281,30 @@ def build_parser():
     return parser
 
 
+def parse_arguments(parser, argv):
+    """The options; an argument a command does not take is shown with that
+    command's usage, not the top-level one (argparse leaves a command's
+    unknown arguments to the top)."""
+    options, unknown = parser.parse_known_args(argv)
+    if unknown:
+        command = _commands(parser).get(getattr(options, "command", None), parser)
+        hint = ""
+        if options.command in ("hash", "dupes") and unknown[0] in ("-i", "--input"):
+            hint = " (%s reads the FILE given as its argument: addrnorm %s FILE)" % (options.command, options.command)
+        command.error("unrecognized arguments: %s%s" % (" ".join(unknown), hint))
+    return options
+
+
+def _commands(parser):
+    for action in parser._actions:
+        if isinstance(action, argparse._SubParsersAction):
+            return action.choices
+    return {}
+
+
 def main(argv=None):
-    options = build_parser().parse_args(argv)
+    parser = build_parser()
+    options = parse_arguments(parser, argv)
     if options.command == "data":
         return options.run(options)
     if options.jobs < 1:
@@ -246,7 +313,14 @@ def main(argv=None):
     messages = LibraryMessages()
     out, status = None, 2
     try:
-        with messages:
+        with messages, warnings.catch_warnings():
+            # The command says these itself: at the end of a run, or as a
+            # usage error.
+            warnings.simplefilter("ignore", LabelWarning)
+            warnings.simplefilter("ignore", UnknownLanguageWarning)
+            format_action = [action for action in _commands(parser)[options.command]._actions
+                             if "--format" in action.option_strings][0]
+            options.format, options.csv_style = output_format(options, format_action.choices)
             out = Output(options.output)
             run = options.run(options, out)
             status = run.finish()

@@ -1,33 +1,63 @@
 """The addrnorm command's record commands, expand, parse, hash and dupes:
 what each reads, hands to libpostal and writes, and what it says at the end."""
+import os
+
 from addrnorm import AddressComponent
 from addrnorm.calls import (expand_field, expand_one, hash_one, parse_field, parse_one, warm_up_expand, warm_up_hash,
                             warm_up_parse, warm_up_parsed_hash)
-from addrnorm.languages import check_languages
+from addrnorm.languages import KNOWN, check_languages, unknown_message
 from addrnorm.options import EXPAND_FLAGS, HASH_FLAGS, LABELS
 from addrnorm.parsing import LABELS as PARSER_LABELS, check_codes
 from addrnorm.progress import Progress, Run, count
 from addrnorm.readers import read_records, text_records
-from addrnorm.records import InputError
+from addrnorm.records import BadRecord, InputError
 from addrnorm.sources import open_input
+from addrnorm.values import Refused, checked_record, read_columns, unread_message
 from addrnorm.writers import ExpansionWriter, ParsedWriter, RecordWriter
 
 # Separators a header of one column may hide, suggested for --delimiter.
 SEPARATORS = (";", "\t", "|")
 
 
+# The endings of the files the commands read: an argument ending so names a
+# file, never an address.
+FILE_ENDINGS = (".txt", ".csv", ".tsv", ".tab", ".jsonl", ".ndjson", ".json")
+
+
+def input_path(options):
+    """The file to read, or None when the arguments are addresses.  A lone
+    argument that is a file is read, as hash FILE and dupes FILE read it (-i
+    FILE reads it too); "-" alone is standard input.  A lone argument that
+    ends as such files do (.txt, .csv, .jsonl ..., with or without .gz) and
+    is no file is an error, not an address; any other argument, or several,
+    are addresses."""
+    arguments = options.addresses
+    if arguments and options.input:
+        raise InputError("addresses and -i FILE: give one or the other")
+    if not arguments:
+        return options.input or "-"
+    if len(arguments) == 1:
+        path = arguments[0]
+        if path == "-" or os.path.isfile(path):
+            return path
+        base = path[:-3] if path.endswith(".gz") else path
+        if base.lower().endswith(FILE_ENDINGS):
+            raise InputError("%s: no such file (a lone argument ending in %s is read as a file; give an address "
+                             "as text)" % (path, base[base.rindex("."):]))
+    return None
+
+
 def address_lines(options, phase):
     """(source name, numbered addresses, progress) of a command that reads
-    an address a line: from the arguments, or from -i FILE or standard
-    input ("-" alone reads standard input, as it does for hash and dupes)."""
+    an address a line: from the arguments, or from a file (see input_path)
+    or standard input."""
     if getattr(options, "input_format", None) or options.delimiter:
         raise InputError("--input-format and --delimiter go with --column: without it each line is an address")
-    if options.addresses and options.addresses != ["-"]:
-        if options.input:
-            raise InputError("addresses and -i FILE: give one or the other")
+    path = input_path(options)
+    if path is None:
         records = [(n, address if address.strip() else None) for n, address in enumerate(options.addresses, 1)]
         return "<arguments>", records, Progress(options.quiet, phase, len(records))
-    source = open_input(options.input or "-", options.encoding)
+    source = open_input(path, options.encoding)
     return source.name, text_records(source), Progress.reading(source, options.quiet, phase)
 
 
@@ -37,7 +67,7 @@ def command_expand(options, out):
     if options.column:
         return expand_column(options, out, run, keywords)
     name, records, progress = address_lines(options, "expanding")
-    writer = ExpansionWriter(out, options.format or "text")
+    writer = ExpansionWriter(out, options.format or "text", options.csv_style)
     expansions = 0
     # A blank line is written too, as an input without expansions: the
     # output keeps a place for every line.
@@ -51,14 +81,14 @@ def command_expand(options, out):
 
 def expand_column(options, out, run, keywords):
     """--column: one field of each record expanded, the record written through."""
-    if options.addresses:
-        raise InputError("--column reads records from -i FILE or standard input, not addresses")
-    source, records, header = read_records(options.input or "-", options.input_format, options.delimiter,
-                                           options.encoding)
+    path = input_path(options)
+    if path is None:
+        raise InputError("--column reads records from FILE, -i FILE or standard input, not addresses")
+    source, records, header = read_records(path, options.input_format, options.delimiter, options.encoding)
     if header is not None and options.column not in header:
-        raise InputError("--column: %s has no column %r (its columns: %s)" % (
-            source.name, options.column, ", ".join(header)))
-    writer = RecordWriter(out, options.format or "csv", header, "expansions")
+        raise InputError("--column: %s has no column %r (its columns: %s)%s" % (
+            source.name, options.column, ", ".join(header), separator_hint(header)))
+    writer = RecordWriter(out, options.format or "csv", header, "expansions", options.csv_style)
     expansions = blank = 0
     progress = Progress.reading(source, options.quiet, "expanding")
     for number, record, result in run.results(records, source.name, progress, expand_field,
@@ -67,6 +97,7 @@ def expand_column(options, out, run, keywords):
         expansions += len(result or ())
         value = record.get(options.column)
         blank += value is None or not str(value).strip()
+    writer.close()
     run.summary(count(run.records, "record"), count(expansions, "expansion"),
                 count(blank, "blank address", "blank addresses"))
     return run
@@ -81,7 +112,7 @@ def command_parse(options, out):
     if options.column:
         return parse_column(options, out, run, codes)
     name, records, progress = address_lines(options, "parsing")
-    writer = ParsedWriter(out, options.format, PARSER_LABELS)
+    writer = ParsedWriter(out, options.format, PARSER_LABELS, style=options.csv_style)
     parts = 0
     # A blank line is written too, with no parts, so the output keeps a
     # place for every line.
@@ -95,14 +126,14 @@ def command_parse(options, out):
 
 def parse_column(options, out, run, codes):
     """--column: one field of each record parsed, the record written through."""
-    if options.addresses:
-        raise InputError("--column reads records from -i FILE or standard input, not addresses")
-    source, records, header = read_records(options.input or "-", options.input_format, options.delimiter,
-                                           options.encoding)
+    path = input_path(options)
+    if path is None:
+        raise InputError("--column reads records from FILE, -i FILE or standard input, not addresses")
+    source, records, header = read_records(path, options.input_format, options.delimiter, options.encoding)
     if header is not None and options.column not in header:
-        raise InputError("--column: %s has no column %r (its columns: %s)" % (
-            source.name, options.column, ", ".join(header)))
-    writer = ParsedWriter(out, options.format, PARSER_LABELS, header, records=True)
+        raise InputError("--column: %s has no column %r (its columns: %s)%s" % (
+            source.name, options.column, ", ".join(header), separator_hint(header)))
+    writer = ParsedWriter(out, options.format, PARSER_LABELS, header, records=True, style=options.csv_style)
     parts = blank = 0
     progress = Progress.reading(source, options.quiet, "parsing")
     for number, record, result in run.results(records, source.name, progress, parse_field, (options.column, codes),
@@ -121,10 +152,11 @@ class Keys:
     """The keys the records gave, and what a mapping reached, to say so when
     a run gives no key at all."""
 
-    def __init__(self, mapping, header):
-        self.mapping, self.count, self.keyless = mapping, 0, 0
+    def __init__(self, mapping, header, parse=()):
+        self.mapping, self.count, self.keyless, self.parse = mapping, 0, 0, parse
+        self.header = header
         # JSON Lines have no header to check a mapping against before the run.
-        self.seen = set() if header is None and mapping else None
+        self.seen = set() if header is None else None
 
     def add(self, record, keys):
         self.count += len(keys or ())
@@ -136,7 +168,12 @@ class Keys:
         if self.seen is not None:
             for column in sorted(set(self.mapping) - self.seen):
                 run.warn("--map: no record has a field %r" % column)
-        if run.records and not self.count:
+        columns = self.header if self.seen is None else sorted(self.seen)
+        unread = unread_message([self.mapping.get(column, column) for column in columns], self.parse)
+        if run.records and unread and any(self.mapping.get(column, column) in LABELS for column in columns):
+            # A postcode alone, say: name what is missing, not every label.
+            run.warn(unread + " (with --map COLUMN=LABEL)")
+        elif run.records and not self.count:
             run.warn("no record gave a key: libpostal reads only fields labelled %s (name yours with "
                      "--map COLUMN=LABEL)" % ", ".join(LABELS))
 
@@ -151,20 +188,37 @@ def read_places(options):
                                            options.encoding)
     if header is not None:
         check_header(source.name, header, mapping, lat, lon, parse)
+    else:
+        # CSV's values are all text; JSON's are checked as they come.
+        records = checked_records(records, mapping, parse, (lat, lon))
     # The columns to parse go with the calls' options, as their fifth item.
     return source, records, header, job + (parse,) if parse else job
+
+
+def checked_records(records, mapping, parse, coordinates):
+    """The records with a value that reaches libpostal and that the value
+    policy refuses (a list, a dict, a boolean) made bad records; the others
+    as they were, to be written as they came."""
+    for number, record in records:
+        if isinstance(record, dict):
+            try:
+                checked_record(record, read_columns(record, mapping, parse, coordinates))
+            except Refused as error:
+                record = BadRecord(str(error))
+        yield number, record
 
 
 def command_hash(options, out):
     run = Run(options)
     source, records, header, job = read_places(options)
-    writer = RecordWriter(out, options.format, header, "keys")
-    keys = Keys(job[0], header)
+    writer = RecordWriter(out, options.format, header, "keys", options.csv_style)
+    keys = Keys(job[0], header, job[4] if len(job) > 4 else ())
     progress = Progress.reading(source, options.quiet, "hashing")
     warm_up = warm_up_parsed_hash if len(job) > 4 else warm_up_hash
     for number, record, result in run.results(records, source.name, progress, hash_one, job, warm_up):
         keys.add(record, result)
         run.write(writer, source.name, number, record, result)
+    writer.close()
     run.summary(count(run.records, "record"), count(keys.count, "key"),
                 count(keys.keyless, "record without keys", "records without keys"))
     keys.warn(run)
@@ -185,6 +239,11 @@ def language_list(text):
         check_languages(codes)
     except ValueError as error:
         raise InputError("--%s" % error)
+    # A code libpostal has no dictionary for is a mistake on a command line
+    # ("gb" for British English), which a run should not go through with.
+    unknown = [code for code in codes if code not in KNOWN]
+    if unknown:
+        raise InputError("--languages: " + unknown_message(unknown))
     return codes
 
 
@@ -236,14 +295,20 @@ def check_header(name, header, mapping, lat, lon, parse=()):
                             ("--parse", parse)):
         for column in columns:
             if column not in header:
-                raise InputError("%s: %s has no column %r (its columns: %s)" % (
-                    option, name, column, ", ".join(header)))
+                raise InputError("%s: %s has no column %r (its columns: %s)%s" % (
+                    option, name, column, ", ".join(header), separator_hint(header)))
     if parse or any(mapping.get(column, column) in LABELS for column in header if column not in (lat, lon)):
         return
-    hint = ""
-    if len(header) == 1:
-        hint = "".join("; the header is one column: if the file is separated by %r, give --delimiter %r" % (
-            separator, separator) for separator in SEPARATORS if separator in header[0])
+    hint = separator_hint(header)
     raise InputError("%s: no column is one of libpostal's labels, so no record would give a key (columns: %s)%s; "
                      "name them with --map COLUMN=LABEL, LABEL one of: %s" % (
                          name, ", ".join(header), hint, ", ".join(LABELS)))
+
+
+def separator_hint(header):
+    """"; the header is one column ... --delimiter ';'" when a header of one
+    column holds a separator, else ""."""
+    if len(header) != 1:
+        return ""
+    return "".join("; the header is one column: if the file is separated by %r, give --delimiter %r" % (
+        separator, separator) for separator in SEPARATORS if separator in header[0])

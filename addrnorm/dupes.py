@@ -38,7 +38,7 @@ def command_dupes(options, out):
     parse = tuple(options.parse or ())
     fields = parsed_fields_of(mapping, columns, parse) if parse else fields_of(mapping, columns)
     pairs_out = _open(options.pairs)
-    keys = Keys(mapping, header)
+    keys = Keys(mapping, header, parse)
     try:
         with tempfile.TemporaryDirectory(prefix="addrnorm-dupes-") as folder, Store(folder) as store:
             dedupe = _refused(Deduplication, fields, options.threshold, options.max_block, options.engine,
@@ -68,8 +68,9 @@ def command_dupes(options, out):
                 if options.report:
                     with phase(options.quiet, "reporting"):
                         _save(dedupe.report, options.report)
-                writer = RecordWriter(out, options.format, header, ("cluster", "cluster_size"))
+                writer = RecordWriter(out, options.format, header, ("cluster", "cluster_size"), options.csv_style)
                 sizes = write(store, clusters, options, writer, run, source.name)
+                writer.close()
             finally:
                 dedupe.close()
     finally:

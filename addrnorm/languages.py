@@ -8,6 +8,31 @@ from typing import Set
 
 _LANGUAGE_CODE = re.compile(r"[a-z]{2,3}")
 
+# The languages libpostal 1.1 has dictionaries for (its
+# resources/dictionaries, less "all", the phrases of every language).  A
+# code outside them reaches libpostal as a language without a phrase:
+# nothing of it is expanded ("gb" is a country, British English is "en").
+KNOWN = (
+    "af", "ar", "ast", "az", "be", "bg", "br", "bs", "ca", "cs", "cy", "da", "de", "el", "en", "es", "et", "eu",
+    "fa", "fi", "fil", "fr", "ga", "gd", "gl", "gsw", "he", "hi", "hr", "hu", "id", "is", "it", "ja", "ka", "ko",
+    "lb", "lt", "lv", "ms", "mt", "nb", "nl", "oc", "pap", "pl", "pt", "ro", "ru", "si", "sk", "sl", "sr", "sv",
+    "th", "tr", "uk", "ur", "vi", "zh",
+)
+_KNOWN = frozenset(KNOWN)
+
+# Codes already warned of: once a process, not once a call.
+_warned = set()  # type: Set[str]
+
+
+class UnknownLanguageWarning(UserWarning):
+    """A language code libpostal has no dictionary for."""
+
+
+def unknown_message(codes):
+    """What to say of codes libpostal has no dictionary for."""
+    return ("libpostal has no dictionary for %s, so nothing is expanded as %s; it knows %s" % (
+        ", ".join(map(repr, codes)), "its language" if len(codes) == 1 else "their languages", ", ".join(KNOWN)))
+
 # Codes already found well formed, so that a call with the usual one or two
 # codes costs a set look-up per code, not a regular expression.  At most
 # 26**2 + 26**3 entries.
@@ -40,5 +65,15 @@ def check_code(code):
     if _LANGUAGE_CODE.fullmatch(code) is None:
         raise ValueError("languages: %r is not a language code; give ISO 639-1 codes in lower case such as "
                          "\"en\" or \"fr\" (or a three-letter code)" % (code,))
+    if code not in _KNOWN:
+        # A warning, not an error: codes from elsewhere (a classifier's
+        # guesses, a column of the data) may name languages libpostal lacks,
+        # and the call still normalizes the text.
+        if code not in _warned:
+            _warned.add(code)
+            import warnings
+
+            warnings.warn("languages: " + unknown_message([code]), UnknownLanguageWarning, stacklevel=4)
+        return
     if type(code) is str:
         _good_codes.add(code)

@@ -12,6 +12,7 @@ importing addrnorm._parser sets libpostal's parser up (seconds, and about
 import re
 
 from addrnorm import _load
+from addrnorm.options import LABELS as HASH_LABELS
 
 # libpostal 1.1's parser labels, in the order of its model's classes: the
 # order of the command's CSV columns.
@@ -107,15 +108,15 @@ def record_fields(record, parse=(), mapping=None, skip=(), language=None, countr
         if column in skip or column in parse:
             continue
         label = mapping.get(column, column)
-        if label and value not in (None, ""):
-            labels.append(label)
-            values.append(value if isinstance(value, str) else str(value))
+        if label:
+            # A value of a field that libpostal ignores is no one's concern.
+            text = _field_text(column, value, label in HASH_LABELS or label in LABELS)
+            if text:
+                labels.append(label)
+                values.append(text)
     given = set(labels)
     for column in parse:
-        value = record.get(column)
-        if isinstance(value, (dict, list)):
-            raise TypeError("field %r is not text but %s" % (column, type(value).__name__))
-        text = "" if value is None else value if isinstance(value, str) else str(value)
+        text = _field_text(column, record.get(column)) or ""
         if not text.strip():
             continue
         for label, part in parsed_fields(parse_address(text, language, country)).items():
@@ -124,3 +125,16 @@ def record_fields(record, parse=(), mapping=None, skip=(), language=None, countr
                 labels.append(label)
                 values.append(part)
     return labels, values
+
+
+def _field_text(column, value, read=True):
+    """The value policy of addrnorm.values, naming the field refused; a field
+    that is not read is left out instead."""
+    from addrnorm.values import Refused, field_text
+
+    try:
+        return field_text(value)
+    except Refused as error:
+        if not read:
+            return None
+        raise Refused("field %r: %s" % (column, error)) from None

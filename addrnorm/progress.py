@@ -117,6 +117,7 @@ class Run:
                 if error is None:
                     yield number, item, result
                 else:
+                    self.records -= 1
                     self.bad(name, number, error)
         finally:
             # Ends the workers now, not whenever the generator is collected.
@@ -127,12 +128,17 @@ class Run:
         try:
             writer.write(number, record, value)
         except BadRecord as refused:
+            self.records -= 1
             self.bad(name, number, str(refused))
 
     def summary(self, *counts):
-        """One line on standard error: the counts given, then the blank lines."""
+        """One line on standard error: the counts given (of the records
+        written: a record skipped is not among them), then the blank lines
+        and the records skipped."""
         if self.blank:
             counts += (count(self.blank, "blank line"),)
+        if self.count:
+            counts += (count(self.count, "bad record skipped", "bad records skipped"),)
         if not self.options.quiet:
             self.said.append("addrnorm: %s" % ", ".join(counts))
 
@@ -158,7 +164,7 @@ class Run:
             sys.stderr.write(line + "\n")
         if not self.count:
             return
-        sys.stderr.write("addrnorm: skipped %d bad records:\n" % self.count)
+        sys.stderr.write("addrnorm: skipped %s:\n" % count(self.count, "bad record"))
         for name, number, message in self.skipped[:SHOWN]:
             sys.stderr.write("  %s: line %d: %s\n" % (name, number, message))
         if self.count > SHOWN:

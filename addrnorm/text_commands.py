@@ -2,7 +2,6 @@
 languages, and its tokens with their types, read and written as expand reads
 and writes addresses (arguments, -i FILE or standard input; text, jsonl or
 csv; a blank line kept, with nothing found)."""
-import csv
 import json
 
 import addrnorm
@@ -32,10 +31,11 @@ def add_commands(commands, add_common):
 
 def add_addresses(parser):
     parser.add_argument("addresses", nargs="*",
-                        help="addresses; none, or - alone: read them one per line from -i FILE or standard input")
+                        help="addresses, or a FILE of them one per line (an argument alone that is a file); "
+                             "none, or - alone: standard input")
     parser.add_argument("-i", "--input", help="a file of addresses, one per line; - for standard input "
                                               "(default: standard input when no address is given)")
-    parser.add_argument("--format", choices=["text", "jsonl", "csv"], default="text",
+    parser.add_argument("--format", choices=["text", "jsonl", "csv"],
                         help="text: a line per input (language) or a line per token and a blank line (tokens); "
                              "jsonl: an object per input with its line number; csv: line, input and the result "
                              "as JSON (default: text)")
@@ -70,11 +70,11 @@ class ResultWriter:
     input (or a group of lines and a blank line); jsonl, an object per
     input; csv, a row per input with the result as JSON."""
 
-    def __init__(self, out, form, field, text):
+    def __init__(self, out, form, field, text, style):
         self.out, self.form, self.field, self.text = out, form, field, text
         self.csv = None
         if form == "csv":
-            self.csv = csv.writer(out, lineterminator="\n")
+            self.csv = style.writer(out)
             self.csv.writerow(["line", "input", field])
 
     def write(self, number, address, result):
@@ -96,7 +96,8 @@ def command_language(options, out):
     run = Run(options)
     name, records, progress = address_lines(options, "guessing")
     writer = ResultWriter(out, options.format, "languages",
-                          lambda guesses: ", ".join("%s %.4f" % (code, p) for code, p in guesses) + "\n")
+                          lambda guesses: ", ".join("%s %.4f" % (code, p) for code, p in guesses) + "\n",
+                          options.csv_style)
     unknown = 0
     for number, address, guesses in run.results(records, name, progress, guess_one, options.top, warm_up, blank=""):
         writer.write(number, address, guesses)
@@ -117,7 +118,8 @@ def command_tokens(options, out):
     run = Run(options)
     name, records, progress = address_lines(options, "tokenizing")
     writer = ResultWriter(out, options.format, "tokens",
-                          lambda tokens: "".join("%s\t%s\n" % tuple(token[:2]) for token in tokens) + "\n")
+                          lambda tokens: "".join("%s\t%s\n" % tuple(token[:2]) for token in tokens) + "\n",
+                          options.csv_style)
     total = 0
     for number, address, tokens in run.results(records, name, progress, tokens_one,
                                                (options.normalize, options.whitespace, languages), warm_up,

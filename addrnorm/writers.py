@@ -9,7 +9,7 @@ import stat
 import sys
 import tempfile
 
-from addrnorm.records import BadRecord, OutputError
+from addrnorm.records import OutputError
 
 
 def _group(out, items):
@@ -19,10 +19,28 @@ def _group(out, items):
 
 
 def _cell(value):
-    """A list as JSON in one CSV cell; None as an empty one."""
-    if isinstance(value, list):
-        return json.dumps(value, ensure_ascii=False)
-    return "" if value is None else value
+    """A value in one CSV cell: text as itself, None as an empty cell, any
+    other value (a list, a JSON record's number, object or boolean) as JSON."""
+    if isinstance(value, str):
+        return value
+    return "" if value is None else json.dumps(value, ensure_ascii=False)
+
+
+class CsvStyle:
+    """How CSV output is written: its field separator, and whether a
+    byte-order mark comes first (which spreadsheets take for UTF-8)."""
+
+    def __init__(self, delimiter=",", bom=False):
+        self.delimiter, self.bom = delimiter, bom
+
+    def writer(self, out):
+        """A csv writer on out, the mark written first when asked for."""
+        if self.bom:
+            out.write("\ufeff")
+        return csv.writer(out, delimiter=self.delimiter, lineterminator="\n")
+
+
+PLAIN = CsvStyle()
 
 
 class ExpansionWriter:
@@ -31,11 +49,11 @@ class ExpansionWriter:
     group per input, an empty one for a blank line); jsonl, an object per
     input; csv, a row per input with the expansions as a JSON list."""
 
-    def __init__(self, out, form):
+    def __init__(self, out, form, style=PLAIN):
         self.out, self.form = out, form
         self.csv = None
         if form == "csv":
-            self.csv = csv.writer(out, lineterminator="\n")
+            self.csv = style.writer(out)
             self.csv.writerow(["line", "input", "expansions"])
 
     def write(self, number, address, expansions):
@@ -51,13 +69,21 @@ class ExpansionWriter:
 class RecordWriter:
     """Writes a record with an added field (or, when field is a tuple of
     names, several: value is then a tuple as long), as JSON Lines or CSV; as
-    text, only the field (a list a line each, and a blank line)."""
+    text, only the field (a list a line each, and a blank line).
 
-    def __init__(self, out, form, header, field):
-        self.out, self.form = out, form
+    As CSV without a header (records from JSON Lines), the columns are every
+    field any record has, in the order they first come, known only at the
+    end: the rows wait in a temporary file until close."""
+
+    def __init__(self, out, form, header, field, style=PLAIN):
+        self.out, self.form, self.style = out, form, style
         self.fields = field if isinstance(field, tuple) else (field,)
         self.csv = None
         self.header = header
+        self.rows = None
+        if form == "csv" and header is None:
+            self.columns = {}
+            self.rows = tempfile.TemporaryFile("w+", encoding="utf-8")
 
     def write(self, number, record, value):
         values = value if len(self.fields) > 1 else (value,)
@@ -69,15 +95,33 @@ class RecordWriter:
         if self.form == "text":
             _group(self.out, value)
             return
+        if self.rows is not None:
+            self.columns.update(dict.fromkeys(record))
+            self.rows.write(json.dumps([record, list(values)], ensure_ascii=False) + "\n")
+            return
         if self.csv is None:
-            self.header = self.header or list(record)
-            self.csv = csv.writer(self.out, lineterminator="\n")
+            self.csv = self.style.writer(self.out)
             self.csv.writerow(list(self.header) + list(self.fields))
-        for column in record:
-            if column not in self.header:
-                raise BadRecord("field %r is not a column of the CSV output (its columns come from the first "
-                                "record); use --format jsonl" % column)
-        self.csv.writerow([record.get(column, "") for column in self.header] + [_cell(item) for item in values])
+        self._row(record, values)
+
+    def _row(self, record, values):
+        self.csv.writerow([_cell(record.get(column)) for column in self.header] + [_cell(item) for item in values])
+
+    def close(self):
+        """The rows that waited for their columns, written."""
+        if self.rows is None:
+            return
+        try:
+            self.header = [column for column in self.columns if column not in self.fields]
+            self.csv = self.style.writer(self.out)
+            self.csv.writerow(self.header + list(self.fields))
+            self.rows.seek(0)
+            for line in self.rows:
+                record, values = json.loads(line)
+                self._row(record, values)
+        finally:
+            self.rows.close()
+            self.rows = None
 
 
 class ParsedWriter:
@@ -88,8 +132,8 @@ class ParsedWriter:
     file until close.  With a header (--column), the record's columns come
     first, and a label that is also one of them is named parsed_LABEL."""
 
-    def __init__(self, out, form, labels, header=None, records=False):
-        self.out, self.form, self.labels, self.header = out, form, labels, header
+    def __init__(self, out, form, labels, header=None, records=False, style=PLAIN):
+        self.out, self.form, self.labels, self.header, self.style = out, form, labels, header, style
         self.key = "record" if records else "input"
         self.found = []
         self.rows = tempfile.TemporaryFile("w+", encoding="utf-8") if form == "csv" else None
@@ -99,12 +143,9 @@ class ParsedWriter:
             self.out.write(json.dumps({"line": number, self.key: item, "parsed": parsed}, ensure_ascii=False) + "\n")
             return
         if self.key == "record":
-            if self.header is None:
-                self.header = list(item)
-            for column in item:
-                if column not in self.header:
-                    raise BadRecord("field %r is not a column of the CSV output (its columns come from the first "
-                                    "record); use --format jsonl" % column)
+            # Records of JSON Lines: every field any of them has is a column.
+            self.header = list(self.header or ())
+            self.header.extend(column for column in item if column not in self.header)
         for label in parsed:
             if label not in self.found:
                 self.found.append(label)
@@ -118,7 +159,7 @@ class ParsedWriter:
             labels = known + [label for label in self.found if label not in known]
             before = list(self.header or ()) if self.key == "record" else ["line", "input"]
             names = ["parsed_" + label if label in before else label for label in labels]
-            writer = csv.writer(self.out, lineterminator="\n")
+            writer = self.style.writer(self.out)
             writer.writerow(before + names)
             self.rows.seek(0)
             for line in self.rows:

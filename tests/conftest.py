@@ -15,7 +15,7 @@ TESTS_DIR = os.path.dirname(os.path.abspath(__file__))
 from shared import DEDUPE_RUNS  # noqa: E402
 
 if not DEDUPE_RUNS:
-    collect_ignore = ["test_dedupe.py", "test_dedupe_bench.py"]
+    collect_ignore = ["test_dedupe.py", "test_dedupe_bench.py", "test_dedupe_values.py"]
 
 
 @pytest.fixture(scope="session")

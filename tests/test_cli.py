@@ -286,7 +286,7 @@ def test_compressed_standard_input():
 
 def test_a_run_that_gives_no_key_says_so_even_when_quiet(tmp_path, double, capsys):
     double.set_result(None)
-    path = write(tmp_path, "places.csv", "city\nX\n")
+    path = write(tmp_path, "places.csv", "house,city\nA,X\n")
     assert run(tmp_path, "hash", path, "-q")[0] == 0
     assert capsys.readouterr().err.startswith("addrnorm: warning: no record gave a key: libpostal reads only fields "
                                               "labelled house, house_number")
@@ -318,7 +318,7 @@ def test_expand_a_column_writing_the_others_through(tmp_path, argv, expected):
 
 @pytest.mark.parametrize("argv, message", [
     (["--column", "adr"], "--column: %s has no column 'adr' (its columns: id, addr)"),
-    (["--column", "addr", "x"], "--column reads records from -i FILE"),
+    (["--column", "addr", "x"], "addresses and -i FILE: give one or the other"),
     (["--input-format", "csv"], "--input-format and --delimiter go with --column"),
     (["--delimiter", ";"], "--input-format and --delimiter go with --column"),
     (["--column", "addr", "--input-format", "jsonl", "--delimiter", ";"], "--delimiter is for CSV input"),

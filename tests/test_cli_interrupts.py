@@ -160,7 +160,7 @@ def test_skip_bad_lists_a_few_and_bad_records_lists_all(tmp_path, capsys):
     out = str(tmp_path / "out")
     assert cli.main(["hash", source, "--skip-bad", "-o", out]) == 1
     shown = capsys.readouterr().err.splitlines()
-    assert shown.pop(0) == "addrnorm: 25 records, 50 keys, 0 records without keys"
+    assert shown.pop(0) == "addrnorm: 25 records, 50 keys, 0 records without keys, 25 bad records skipped"
     assert shown[0] == "addrnorm: skipped 25 bad records:"
     assert shown[1] == "  %s: line 2: 1 columns where the header has 2" % source
     assert len(shown) == 1 + 10 + 1 and shown[-1].startswith("  ... and 15 more")

@@ -26,7 +26,7 @@ def test_importing_the_package_sets_nothing_up(python):
     # Pure Python, and nothing of what a de-duplication run loads.
     cheap_modules = ["addrnorm._wordclass", "addrnorm.classifiers", "addrnorm.dedupe", "addrnorm.dedupe.fields",
                      "addrnorm.dedupe.model", "addrnorm.languages", "addrnorm.options", "addrnorm.parsing",
-                     "addrnorm.text"]
+                     "addrnorm.text", "addrnorm.values"]
     assert result == [[65535, 500, addrnorm.__version__], [0, cheap_modules, False], ["Main St"], ["city|Town"], 1]
 
 
@@ -178,8 +178,9 @@ def test_a_missing_address_says_how_to_skip_it(address, shown):
 
 
 @pytest.mark.parametrize("address, message", [
-    (b"Main St", "Parameter could not be converted to unicode"), (5, "Parameter must be bytes or unicode")])
-def test_other_wrong_addresses_keep_the_module_message(address, message):
+    (b"Main St", "Parameter could not be converted to unicode"), (5, r"address must be a str, not int \(5\)"),
+    ([1], r"address must be a str, not list \(\[1\]\)")])
+def test_other_wrong_addresses_keep_the_module_message_or_name_their_type(address, message):
     with pytest.raises(TypeError, match="^%s$" % message):
         addrnorm.expand_address(address)
 

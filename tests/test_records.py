@@ -9,7 +9,7 @@ import pytest
 from addrnorm.readers import MAX_RECORD_LINES, csv_records, input_format, jsonl_records, read_records, text_records
 from addrnorm.records import BadRecord, InputError
 from addrnorm.sources import Source
-from addrnorm.writers import ExpansionWriter, RecordWriter
+from addrnorm.writers import CsvStyle, ExpansionWriter, RecordWriter
 
 
 def source(data, name="in", encoding="utf-8"):
@@ -196,17 +196,22 @@ def test_expansion_writer(form, expansions, expected):
     assert out.getvalue() == expected
 
 
-def test_record_writer_csv_takes_its_columns_from_the_header_or_the_first_record():
+def test_record_writer_csv_takes_its_columns_from_the_header_or_every_record():
     out = io.StringIO()
     writer = RecordWriter(out, "csv", None, "keys")
     writer.write(1, {"city": "Köln", "road": "R"}, ["a", "b"])
     writer.write(2, {"city": "X"}, None)
-    with pytest.raises(BadRecord, match="field 'house' is not a column"):
-        writer.write(3, {"house": "H"}, [])
-    assert out.getvalue() == 'city,road,keys\nKöln,R,"[""a"", ""b""]"\nX,,\n'
+    # A later record's new field is a column too; JSON's values are JSON.
+    writer.write(3, {"house": "H", "tags": {"a": [1, True]}, "zip": 12.0, "open": False}, [])
+    assert out.getvalue() == "", "the columns are known at the end"
+    writer.close()
+    assert out.getvalue() == ('city,road,house,tags,zip,open,keys\nKöln,R,,,,,"[""a"", ""b""]"\nX,,,,,,\n'
+                              ',,H,"{""a"": [1, true]}",12.0,false,[]\n')
     out = io.StringIO()
-    RecordWriter(out, "csv", ["a", "b"], "cluster").write(2, {"b": "1"}, 7)
-    assert out.getvalue() == "a,b,cluster\n,1,7\n"
+    writer = RecordWriter(out, "csv", ["a", "b"], "cluster", CsvStyle(";", bom=True))
+    writer.write(2, {"b": "1"}, 7)
+    writer.close()
+    assert out.getvalue() == "\ufeffa;b;cluster\n;1;7\n"
 
 
 def test_record_writer_jsonl():

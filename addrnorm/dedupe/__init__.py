@@ -51,8 +51,9 @@ def find_duplicates(records, mapping=None, languages=None, threshold=DEFAULT_THR
     from addrnorm.dedupe.deduplication import Deduplication
     from addrnorm.dedupe.fields import fields_of, parsed_fields_of
     from addrnorm.languages import check_languages
+    from addrnorm.values import record_values
 
-    records = list(records)
+    records = record_values(records, mapping, tuple(parse))
     if languages is not None:
         check_languages(languages)
     columns = {}
