@@ -158,6 +158,23 @@ def test_find_duplicates_finds_the_written_again_and_keeps_the_others_apart():
     assert clusters[0] == 1 and max(clusters) == len(set(clusters))
 
 
+@pytest.mark.parametrize("street_has_a_postcode, compared", [
+    (True, ["__address", "given", "surname"]),
+    (False, ["given", "surname", "number", "street", "zip"]),
+], ids=["one postcode a street", "postcodes drawn apart"])
+def test_the_address_is_one_comparison_where_its_fields_go_together(tmp_path, street_has_a_postcode, compared):
+    # Where two persons on one street mostly share its postcode, counting
+    # street and postcode apart would weigh one fact twice.
+    records, _ = persons()
+    if street_has_a_postcode:
+        records = [dict(record, zip="%05d" % (10000 + STREETS.index(record["street"])))
+                   if record["street"] in STREETS else record for record in records]
+    saved = tmp_path / "model.json"
+    addrnorm.find_duplicates(records, mapping=MAPPING, model_out=str(saved))
+    assert [comparison["output_column_name"]
+            for comparison in json.loads(saved.read_text(encoding="utf-8"))["comparisons"]] == compared
+
+
 @pytest.mark.parametrize("records", [[], [{"house": "Ann"}]])
 def test_no_record_or_one_is_no_pair(records):
     assert addrnorm.find_duplicates(records) == list(range(1, len(records) + 1))
