@@ -44,6 +44,8 @@ def write(tmp_path, name, text, mode="w"):
 
 
 def command(*argv, **kwargs):
+    # A command that hangs fails its test within the limit, not CI's.
+    kwargs.setdefault("timeout", 120)
     return subprocess.run([sys.executable, "-m", "addrnorm"] + list(argv), stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, universal_newlines=True, **kwargs)
 
