@@ -138,6 +138,27 @@ def test_an_output_that_cannot_be_created_is_status_3(tmp_path, capsys):
     assert capsys.readouterr().err == "addrnorm: %s: No such file or directory\n" % out
 
 
+@pytest.mark.parametrize("argv, path, reason", [
+    (["expand", "-i", "in.csv", "--bad-records"], "no/bad.tsv", "No such file or directory"),
+    (["hash", "in.csv", "--bad-records"], "no/bad.tsv", "No such file or directory"),
+    (["hash", "in.csv", "--bad-records"], ".", "Is a directory"),
+    (["dupes", "in.csv", "--pairs"], "no/pairs.jsonl", "No such file or directory"),
+    (["dupes", "in.csv", "--report"], "no/report.html", "No such file or directory"),
+    (["dupes", "in.csv", "--model-out"], "no/model.json", "No such file or directory"),
+    (["dupes", "in.csv", "--model-out"], ".", "Is a directory"),
+], ids=lambda value: value[-1] if isinstance(value, list) else None)
+def test_every_output_is_checked_before_the_work(tmp_path, monkeypatch, capsys, double, argv, path, reason):
+    monkeypatch.chdir(str(tmp_path))
+    (tmp_path / "in.csv").write_text("city,road\nX,R\n", encoding="utf-8")
+    write(tmp_path / "prev", EARLIER)
+    calls = double.counters()["calls"]
+    assert cli.main(argv + [path, "-o", "prev"]) == 3
+    assert capsys.readouterr().err == "addrnorm: %s: %s\n" % (path, reason)
+    assert double.counters()["calls"] == calls, "the work was done first"
+    assert (tmp_path / "prev").read_text(encoding="utf-8") == EARLIER
+    assert leftovers(tmp_path, {"in.csv", "prev"}) == []
+
+
 @spawns
 def test_a_full_standard_output_is_one_line_and_status_3():
     with open("/dev/full", "w") as full:
