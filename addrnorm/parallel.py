@@ -183,7 +183,8 @@ class _Workers:
                 results_read, results_write = os.pipe()
                 # Flushed before the fork, so that no worker writes the
                 # parent's buffered messages again.
-                sys.stderr.flush()
+                if sys.stderr is not None:
+                    sys.stderr.flush()
                 pid = os.fork()
                 if pid == 0:
                     _worker(parent, tasks_read, results_write,
