@@ -305,7 +305,13 @@ def _run(options, stops):
             out.finish()
         # A run whose output failed has no summary to give.
         run.report()
-    except (InputError, WorkerLost, addrnorm.LibpostalLoadError) as error:
+    except addrnorm.LibpostalLoadError as error:
+        sys.stderr.write("addrnorm: %s\n" % error)
+        status = 2
+        # Its one line names what libpostal's own messages of the failed
+        # set-up name, and the fix.
+        messages.messages = []
+    except (InputError, WorkerLost) as error:
         sys.stderr.write("addrnorm: %s\n" % error)
         status = 2
     except OutputError as error:
