@@ -95,3 +95,10 @@ def parse_field(record, job):
 
 def warm_up_parse():
     addrnorm.parse_address("x")
+
+
+def set_up(*modules):
+    """libpostal set up, by importing the extension modules a command calls
+    (without a call): LibpostalLoadError when it cannot be."""
+    for name in modules:
+        addrnorm._load(name)

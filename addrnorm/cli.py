@@ -4,10 +4,12 @@ addresses' languages and list their tokens; fetch libpostal's data
 (addrnorm data).
 
 Exit status: 0 all records done, 1 some records skipped (--skip-bad),
-2 a usage or input error, 3 an output error (a full disk, no permission),
-130 interrupted (Ctrl-C), 141 the reader of the output went away (| head).
-The output file is replaced only with status 0 or 1; otherwise it is left as
-it was (but standard output, devices and pipes are written as the run goes).
+2 a usage or input error (libpostal not set up too), 3 an output error (a
+full disk, no permission), 130 interrupted (Ctrl-C), 141 the reader of the
+output went away (| head), 143 terminated (SIGTERM).  Every output is opened,
+or its place checked, before the work; the output files are replaced only
+with status 0 or 1, otherwise left as they were (but standard output,
+devices and pipes are written as the run goes).
 """
 import argparse
 import codecs
@@ -17,15 +19,17 @@ import sys
 import warnings
 
 import addrnorm
-from addrnorm import data, text_commands
+from addrnorm import calls, data, text_commands
 from addrnorm.commands import command_expand, command_hash, command_parse
 from addrnorm.library_messages import LibraryMessages
 from addrnorm.dedupe.model import DEFAULT_MAX_BLOCK, DEFAULT_THRESHOLD
-from addrnorm.options import EXPAND_FLAGS, FLAG_DEFAULTS, GEOHASH_PRECISION, HASH_FLAGS
-from addrnorm.records import InputError, OutputError
 from addrnorm.languages import UnknownLanguageWarning
+from addrnorm.options import EXPAND_FLAGS, FLAG_DEFAULTS, GEOHASH_LENGTH, GEOHASH_PRECISION, HASH_FLAGS
+from addrnorm.parallel import stop_workers
+from addrnorm.records import InputError, OutputError, Terminated, WorkerLost
+from addrnorm.stopping import Stops
 from addrnorm.values import LabelWarning
-from addrnorm.writers import CsvStyle, Output
+from addrnorm.writers import CsvStyle, Output, check_writable
 
 
 class Switch(argparse.Action):
@@ -74,12 +78,26 @@ def add_input(parser):
                              "(default: a tab for FILE.tsv and FILE.tab, with or without .gz, else a comma)")
 
 
+def whole_number(low, high=None):
+    """An argparse type: a whole number from low to high (no bound when None)."""
+    def check(text):
+        try:
+            value = int(text)
+        except ValueError:
+            value = None
+        if value is None or value < low or (high is not None and value > high):
+            raise argparse.ArgumentTypeError("a whole number %s, not %r" % (
+                "from %d to %d" % (low, high) if high is not None else "of at least %d" % low, text))
+        return value
+    return check
+
+
 def add_common(parser, languages=True):
     parser.add_argument("-o", "--output", default="-",
                         help="where to write; its ending chooses the format unless --format does: .csv, .tsv, "
                              ".jsonl, .txt (default: -, standard output)")
     add_csv_output(parser)
-    parser.add_argument("-j", "--jobs", type=int, default=1, help="worker processes (default: 1)")
+    parser.add_argument("-j", "--jobs", type=whole_number(1), default=1, help="worker processes (default: 1)")
     parser.add_argument("-q", "--quiet", action="store_true",
                         help="no progress and no summary; warnings still shown (default: off)")
     parser.add_argument("--skip-bad", action="store_true",
@@ -139,9 +157,9 @@ def add_hash_options(parser):
                              "repeatable (default: column names are the labels)")
     parser.add_argument("--lat", metavar="COLUMN", help="the latitude column, with --lon (default: none)")
     parser.add_argument("--lon", metavar="COLUMN", help="the longitude column, with --lat (default: none)")
-    parser.add_argument("--geohash-precision", type=int, metavar="N",
-                        help="the length of the coordinates' geohash keys (default: %d, libpostal's)"
-                             % GEOHASH_PRECISION)
+    parser.add_argument("--geohash-precision", type=whole_number(1, GEOHASH_LENGTH), metavar="N",
+                        help="the length of the coordinates' geohash keys, 1 to %d (default: %d, libpostal's)"
+                             % (GEOHASH_LENGTH, GEOHASH_PRECISION))
     add_switches(parser, HASH_FLAGS, "key options")
 
 
@@ -302,32 +320,72 @@ def _commands(parser):
     return {}
 
 
+# The extension modules each command calls, imported (which sets libpostal
+# up) before any output is opened: a set-up that fails (no data found) stops
+# the run with its one line and status 2, in every mode, and leaves every
+# output as it was.
+SET_UP = {
+    "expand": lambda options: ("_expand",),
+    "parse": lambda options: ("_parser",),
+    "hash": lambda options: ("_kinhash",) + (("_parser",) if options.parse else ()),
+    "dupes": lambda options: ("_expand", "_kinhash") + (("_parser",) if options.parse else ()),
+    "language": lambda options: ("_text",),
+    "tokens": lambda options: ("_text",),
+}
+
+# Outputs that the commands write by path at the end of the work: checked
+# before it, so that a path that cannot be written does not waste the run.
+CHECKED_OUTPUTS = ("pairs", "report", "model_out")
+
+
 def main(argv=None):
     parser = build_parser()
     options = parse_arguments(parser, argv)
     if options.command == "data":
         return options.run(options)
-    if options.jobs < 1:
-        sys.stderr.write("addrnorm: --jobs takes a whole number of at least 1\n")
-        return 2
+    options.format_choices = [action for action in _commands(parser)[options.command]._actions
+                              if "--format" in action.option_strings][0].choices
+    stops = Stops()
+    with stops:
+        try:
+            return _run(options, stops)
+        except Terminated:
+            # Only when SIGTERM came in the instant between an error's
+            # handling and the clean-up, which has been done.
+            sys.stderr.write("addrnorm: terminated\n")
+            return 128 + signal.SIGTERM
+
+
+def _run(options, stops):
     messages = LibraryMessages()
-    out, status = None, 2
+    out = options.listing = None
+    status = 2
     try:
         with messages, warnings.catch_warnings():
             # The command says these itself: at the end of a run, or as a
             # usage error.
             warnings.simplefilter("ignore", LabelWarning)
             warnings.simplefilter("ignore", UnknownLanguageWarning)
-            format_action = [action for action in _commands(parser)[options.command]._actions
-                             if "--format" in action.option_strings][0]
-            options.format, options.csv_style = output_format(options, format_action.choices)
+            options.format, options.csv_style = output_format(options, options.format_choices)
+            calls.set_up(*SET_UP[options.command](options))
             out = Output(options.output)
+            if options.bad_records:
+                options.listing = Output(options.bad_records)
+            for name in CHECKED_OUTPUTS:
+                if getattr(options, name, None):
+                    check_writable(getattr(options, name))
             run = options.run(options, out)
             status = run.finish()
             out.finish()
         # A run whose output failed has no summary to give.
         run.report()
-    except (InputError, addrnorm.LibpostalLoadError) as error:
+    except addrnorm.LibpostalLoadError as error:
+        sys.stderr.write("addrnorm: %s\n" % error)
+        status = 2
+        # Its one line names what libpostal's own messages of the failed
+        # set-up name, and the fix.
+        messages.messages = []
+    except (InputError, WorkerLost) as error:
         sys.stderr.write("addrnorm: %s\n" % error)
         status = 2
     except OutputError as error:
@@ -338,12 +396,18 @@ def main(argv=None):
         status = 128 + signal.SIGPIPE
     except KeyboardInterrupt:
         # Cleaning up is under way: a second Ctrl-C must not cut it short.
-        signal.signal(signal.SIGINT, signal.SIG_IGN)
+        stops.hold()
         sys.stderr.write("addrnorm: interrupted\n")
         status = 130
+    except Terminated:
+        sys.stderr.write("addrnorm: terminated\n")
+        status = 128 + signal.SIGTERM
     finally:
-        if out is not None:
-            out.discard()
+        stops.hold()
+        stop_workers()
+        for output in (out, options.listing):
+            if output is not None:
+                output.discard()
         for line in messages.summary():
             sys.stderr.write(line + "\n")
     return status

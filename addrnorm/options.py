@@ -67,6 +67,9 @@ FLAG_DEFAULTS = {
     "name_only_keys": 0, "address_only_keys": 0,
 }
 GEOHASH_PRECISION = 6
+# The longest geohash libpostal makes: a longer precision is capped, and 0
+# drops every geohash key, so the command takes 1 to this.
+GEOHASH_LENGTH = 12
 
 # The labels whose values libpostal's near-duplicate hashing reads (its place
 # record takes these and ignores any other label without a word), so the
@@ -77,4 +80,4 @@ LABELS = (
     "country_region", "country", "world_region", "phone", "website",
 )
 
-__all__ = ["EXPAND_FLAGS", "EXPAND_KEYWORDS", "FLAG_DEFAULTS", "GEOHASH_PRECISION", "HASH_FLAGS", "HASH_KEYWORDS", "LABELS"]
+__all__ = ["EXPAND_FLAGS", "EXPAND_KEYWORDS", "FLAG_DEFAULTS", "GEOHASH_LENGTH", "GEOHASH_PRECISION", "HASH_FLAGS", "HASH_KEYWORDS", "LABELS"]

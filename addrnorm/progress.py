@@ -8,7 +8,6 @@ import time
 
 from addrnorm.parallel import processed
 from addrnorm.records import BadRecord, InputError
-from addrnorm.writers import Output
 
 # Skipped records listed on standard error; --bad-records has them all.
 SHOWN = 10
@@ -148,14 +147,13 @@ class Run:
 
     def finish(self):
         """The --bad-records listing written; the status, 0 or 1."""
-        if self.options.bad_records:
-            listing = Output(self.options.bad_records)
-            try:
-                for name, number, message in self.skipped:
-                    listing.write("%s\t%d\t%s\n" % (name, number, " ".join(message.split())))
-                listing.finish()
-            finally:
-                listing.discard()
+        # The command opened it before the work (options.listing), and
+        # discards what is not finished.
+        listing = getattr(self.options, "listing", None)
+        if listing is not None:
+            for name, number, message in self.skipped:
+                listing.write("%s\t%d\t%s\n" % (name, number, " ".join(message.split())))
+            listing.finish()
         return 1 if self.count else 0
 
     def report(self):

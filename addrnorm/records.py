@@ -15,3 +15,14 @@ class BadRecord(Exception):
 
 class OutputError(Exception):
     """The output cannot be written (a full disk, no permission): status 3."""
+
+
+class WorkerLost(Exception):
+    """A worker process ended with its work undone (killed by another signal
+    than SIGTERM, or out of memory): status 2, as the run cannot go on."""
+
+
+class Terminated(BaseException):
+    """SIGTERM, how services and schedulers stop a job: the run stops at
+    once, as for Ctrl-C, with status 143 (128 + SIGTERM).  A BaseException,
+    so that nothing that catches errors takes it for one."""

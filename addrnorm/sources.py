@@ -76,6 +76,9 @@ def open_input(path, encoding="utf-8"):
     """A Source; "-" is standard input."""
     check_encoding(encoding)
     if path == "-":
+        if sys.stdin is None:
+            # Started with standard input closed (<&-).
+            raise InputError("<stdin>: standard input is closed")
         return Source(sys.stdin.buffer, "<stdin>", encoding)
     try:
         return Source(open(path, "rb"), path, encoding)

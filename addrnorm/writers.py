@@ -2,6 +2,7 @@
 CSV, records with an added field as JSON Lines or CSV, to an Output that
 replaces its target only when the run succeeds."""
 import csv
+import errno
 import io
 import json
 import os
@@ -183,6 +184,9 @@ class Output:
         self.target = self.temporary = None
         try:
             if path == "-":
+                if sys.stdout is None:
+                    # Started with standard output closed (>&-).
+                    raise OutputError("<stdout>: standard output is closed")
                 self.stream = io.TextIOWrapper(sys.stdout.buffer, encoding="utf-8", newline="")
             elif _replaceable(path):
                 self.target = os.path.realpath(path)
@@ -233,6 +237,26 @@ class Output:
             self.stream.detach()
         elif self.temporary is not None:
             os.unlink(self.temporary)
+
+
+def check_writable(path):
+    """For an output written by path at the end of the work: a file can be
+    made or replaced there (its folder exists and is writable, it is no
+    folder), or OutputError now, before the work."""
+    try:
+        if os.path.isdir(path):
+            raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR))
+        if os.path.exists(path):
+            if not os.access(path, os.W_OK):
+                raise PermissionError(errno.EACCES, os.strerror(errno.EACCES))
+            return
+        folder = os.path.dirname(os.path.abspath(path))
+        if not os.path.isdir(folder):
+            raise FileNotFoundError(errno.ENOENT, os.strerror(errno.ENOENT))
+        if not os.access(folder, os.W_OK | os.X_OK):
+            raise PermissionError(errno.EACCES, os.strerror(errno.EACCES))
+    except OSError as error:
+        raise OutputError("%s: %s" % (path, error.strerror))
 
 
 def _replaceable(path):

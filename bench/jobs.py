@@ -90,13 +90,16 @@ def watched(argv, env, forks, interval=0.1):
                                cwd=tempfile.gettempdir())
     main, workers = 0, {}
     while process.poll() is None:
-        # The main process first: its count stands if workers still live after.
+        # The main process between two looks at its workers: its count
+        # stands if the same workers lived before and after (reading a large
+        # process's count takes long enough for the fork to fall within it).
+        before = children(process.pid)
         own, alive = private_kib(process.pid) or 0, False
         for pid in children(process.pid):
             kib = private_kib(pid)
             if kib is not None:
                 workers[pid] = max(kib, workers.get(pid, 0))
-                alive = True
+                alive = alive or pid in before
         if alive or not forks:
             main = max(main, own)
         time.sleep(interval)

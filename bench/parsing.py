@@ -153,15 +153,18 @@ for count in (1, 2):
     peaks, done = {"main": 0, "workers": {}}, threading.Event()
     def sample():
         while not done.is_set():
-            # The main process first: its count stands if workers still live
-            # after (before the fork, and once they are gone, its pages are
-            # all its own).
+            # The main process between two looks at its workers: its count
+            # stands if the same workers lived before and after (before the
+            # fork, and once they are gone, its pages are all its own; and
+            # reading its count takes long enough for the fork to fall
+            # within it).
+            before = jobs.children(os.getpid())
             own, alive = jobs.private_kib(os.getpid()) or 0, False
             for pid in jobs.children(os.getpid()):
                 kib = jobs.private_kib(pid)
                 if kib is not None:
                     peaks["workers"][pid] = max(kib, peaks["workers"].get(pid, 0))
-                    alive = True
+                    alive = alive or pid in before
             if alive or count == 1:
                 peaks["main"] = max(peaks["main"], own)
             time.sleep(0.05)

@@ -3,10 +3,12 @@ a user at a terminal sees it, and gives back what the terminal showed."""
 import fcntl
 import os
 import pty
+import select
 import struct
 import subprocess
 import sys
 import termios
+import time
 
 
 def run_on_a_terminal(argv, columns=80, stdout=subprocess.PIPE, env=None, timeout=600):
@@ -18,13 +20,19 @@ def run_on_a_terminal(argv, columns=80, stdout=subprocess.PIPE, env=None, timeou
                              timeout=timeout)
     os.close(slave)
     shown = b""
+    # Bounded: a process left behind holding the terminal (a worker that
+    # outlived the command) must fail the test, not hang it.
+    deadline = time.monotonic() + 60
     try:
-        while True:
+        while select.select([master], [], [], max(0, deadline - time.monotonic()))[0]:
             chunk = os.read(master, 4096)
             if not chunk:
                 break
             shown += chunk
+        else:
+            raise AssertionError("the terminal was still held open 60 s after the command ended")
     except OSError:
         pass  # the terminal is gone once the process has ended and all is read
-    os.close(master)
+    finally:
+        os.close(master)
     return process, shown

@@ -8,7 +8,7 @@ from addrnorm import _duplicate, _expand, _kinhash, _parser, _text, _wordclass
 
 def dynamic(tool, *args):
     return subprocess.run([tool] + list(args), stdout=subprocess.PIPE, universal_newlines=True,
-                          check=True).stdout
+                          check=True, timeout=60).stdout
 
 
 @pytest.mark.parametrize("module", [_expand, _kinhash, _duplicate, _parser, _text, _wordclass],

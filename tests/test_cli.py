@@ -44,6 +44,8 @@ def write(tmp_path, name, text, mode="w"):
 
 
 def command(*argv, **kwargs):
+    # A command that hangs fails its test within the limit, not CI's.
+    kwargs.setdefault("timeout", 120)
     return subprocess.run([sys.executable, "-m", "addrnorm"] + list(argv), stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, universal_newlines=True, **kwargs)
 
@@ -199,6 +201,42 @@ def test_usage_and_input_errors_exit_2(argv, message):
     process = command(*argv, input="city\nX\n")
     assert process.returncode == 2
     assert message in process.stderr
+
+
+NUMBERS = [
+    (["expand", "x", "--jobs", "0"], "argument -j/--jobs: a whole number of at least 1, not '0'"),
+    (["tokens", "x", "-j", "two"], "argument -j/--jobs: a whole number of at least 1, not 'two'"),
+    (["hash", "-", "--geohash-precision", "0"], "argument --geohash-precision: a whole number from 1 to 12, not '0'"),
+    (["hash", "-", "--geohash-precision", "13"], "a whole number from 1 to 12, not '13'"),
+    (["dupes", "-", "--geohash-precision", "-1"], "a whole number from 1 to 12, not '-1'"),
+    (["dupes", "-", "--max-block", "0"], "argument --max-block: a whole number of records, at least 2, not '0'"),
+    (["dupes", "-", "--threshold", "2"], "argument --threshold: a match probability between 0 and 1, not '2'"),
+    (["dupes", "-", "--threshold", "nan"], "a match probability between 0 and 1, not 'nan'"),
+    (["language", "x", "--top", "0"], "--top takes a whole number of at least 1"),
+]
+
+
+@pytest.mark.parametrize("argv, message", NUMBERS, ids=["%s%s=%s" % tuple(row[0][::2] + row[0][3:]) for row in NUMBERS])
+def test_a_number_out_of_range_is_a_usage_error(argv, message, capsys):
+    try:
+        status = cli.main(argv)
+    except SystemExit as stopped:
+        status = stopped.code
+    err = capsys.readouterr().err
+    assert status == 2 and message in err and "Traceback" not in err, err
+
+
+@pytest.mark.parametrize("redirect, status, message", [
+    ("<&-", 2, "addrnorm: <stdin>: standard input is closed\n"),
+    (">&-", 3, "addrnorm: <stdout>: standard output is closed\n"),
+], ids=["stdin", "stdout"])
+@pytest.mark.parametrize("argv", [["expand"], ["hash", "-"], ["tokens", "-j", "2"]], ids=lambda argv: argv[0])
+def test_a_closed_standard_stream_is_one_line(redirect, status, message, argv):
+    addresses = [] if redirect == "<&-" else ["1 Main St"]
+    process = subprocess.run(["sh", "-c", 'exec "$@" %s' % redirect, "sh", sys.executable, "-m", "addrnorm"] + argv +
+                             (addresses if argv[0] != "hash" else []), stdin=subprocess.DEVNULL if redirect != "<&-"
+                             else None, stderr=subprocess.PIPE, universal_newlines=True, timeout=120)
+    assert (process.returncode, process.stderr) == (status, message)
 
 
 @pytest.mark.parametrize("jobs", ["2", "3"])

@@ -2,6 +2,7 @@
 written: Ctrl-C, a missing input, a bad record, a full disk, a reader that
 goes away. On the test double, made slow per call where a run must last."""
 import os
+import random
 import signal
 import stat
 import subprocess
@@ -26,11 +27,22 @@ def write(path, text):
     return str(path)
 
 
-def start(argv, work_ns=0, **kwargs):
-    env = dict(os.environ, ADDRNORM_DOUBLE_WORK_NS=str(work_ns))
+def start(argv, work_ns=0, env=None, **kwargs):
+    env = dict(os.environ, ADDRNORM_DOUBLE_WORK_NS=str(work_ns), **(env or {}))
     kwargs.setdefault("stdout", subprocess.DEVNULL)
     return subprocess.Popen([sys.executable, "-m", "addrnorm"] + argv, env=env, stderr=subprocess.PIPE,
                             universal_newlines=True, **kwargs)
+
+
+def end(process, group=False):
+    """A test's clean-up: a process still running (the test failed) is
+    killed, with its group when it leads one."""
+    if process.poll() is None:
+        if group:
+            os.killpg(process.pid, signal.SIGKILL)
+        else:
+            process.kill()
+        process.wait(timeout=60)
 
 
 def group(pgid):
@@ -76,9 +88,7 @@ def test_ctrl_c_with_jobs_ends_promptly_leaving_nothing_behind(tmp_path, argv, t
             os.kill(process.pid, signal.SIGINT)
         _, errors = process.communicate(timeout=20)
     finally:
-        if process.poll() is None:
-            os.killpg(process.pid, signal.SIGKILL)
-            process.wait()
+        end(process, group=True)
     assert (process.returncode, errors) == (130, "addrnorm: interrupted\n")
     assert group(process.pid) == [], "workers left running"
     assert (tmp_path / "out").read_text(encoding="utf-8") == EARLIER
@@ -128,6 +138,27 @@ def test_an_output_that_cannot_be_created_is_status_3(tmp_path, capsys):
     assert capsys.readouterr().err == "addrnorm: %s: No such file or directory\n" % out
 
 
+@pytest.mark.parametrize("argv, path, reason", [
+    (["expand", "-i", "in.csv", "--bad-records"], "no/bad.tsv", "No such file or directory"),
+    (["hash", "in.csv", "--bad-records"], "no/bad.tsv", "No such file or directory"),
+    (["hash", "in.csv", "--bad-records"], ".", "Is a directory"),
+    (["dupes", "in.csv", "--pairs"], "no/pairs.jsonl", "No such file or directory"),
+    (["dupes", "in.csv", "--report"], "no/report.html", "No such file or directory"),
+    (["dupes", "in.csv", "--model-out"], "no/model.json", "No such file or directory"),
+    (["dupes", "in.csv", "--model-out"], ".", "Is a directory"),
+], ids=lambda value: value[-1] if isinstance(value, list) else None)
+def test_every_output_is_checked_before_the_work(tmp_path, monkeypatch, capsys, double, argv, path, reason):
+    monkeypatch.chdir(str(tmp_path))
+    (tmp_path / "in.csv").write_text("city,road\nX,R\n", encoding="utf-8")
+    write(tmp_path / "prev", EARLIER)
+    calls = double.counters()["calls"]
+    assert cli.main(argv + [path, "-o", "prev"]) == 3
+    assert capsys.readouterr().err == "addrnorm: %s: %s\n" % (path, reason)
+    assert double.counters()["calls"] == calls, "the work was done first"
+    assert (tmp_path / "prev").read_text(encoding="utf-8") == EARLIER
+    assert leftovers(tmp_path, {"in.csv", "prev"}) == []
+
+
 @spawns
 def test_a_full_standard_output_is_one_line_and_status_3():
     with open("/dev/full", "w") as full:
@@ -144,12 +175,9 @@ def test_a_reader_that_goes_away_ends_the_run_quietly(tmp_path, jobs):
     try:
         assert process.stdout.readline().startswith('{"line": 1, "input": "0 Main St"')
         process.stdout.close()  # as head does after its lines
-        errors = process.stderr.read()
-        process.wait(timeout=60)
+        _, errors = process.communicate(timeout=60)
     finally:
-        if process.poll() is None:
-            process.kill()
-            process.wait()
+        end(process)
     assert (process.returncode, errors) == (128 + signal.SIGPIPE, "")
 
 
@@ -174,3 +202,122 @@ def test_skip_bad_lists_a_few_and_bad_records_lists_all(tmp_path, capsys):
     good = write(tmp_path / "good.csv", "city\nX\n")
     assert cli.main(["hash", good, "--bad-records", str(listing), "-o", out]) == 0
     assert listing.read_text(encoding="utf-8") == ""
+
+
+def wait_for(condition, what, limit=20):
+    deadline = time.monotonic() + limit
+    while not condition():
+        assert time.monotonic() < deadline, what
+        time.sleep(0.02)
+
+
+def part_files(folder):
+    return [name for name in os.listdir(str(folder)) if name.endswith(".part")]
+
+
+# Each command reading from standard input, which the test keeps open: the
+# run is under way (the workers at their chunks, the parent waiting for
+# more) when SIGTERM comes.
+TERMINATED = [
+    (["expand"], "%d Main St\n"),
+    (["parse"], "%d Main St\n"),
+    (["language"], "%d Main St\n"),
+    (["tokens"], "%d Main St\n"),
+    (["hash", "-", "--input-format", "csv"], "C%d,R\n"),
+] + ([(["dupes", "-", "--input-format", "csv"], "C%d,R\n")] if DEDUPE_RUNS else [])
+SIGTERM_CASES = [(argv, lines, jobs, "parent") for argv, lines in TERMINATED for jobs in ("1", "2")] + [
+    (["expand"], "%d Main St\n", "2", "group"), (["hash", "-", "--input-format", "csv"], "C%d,R\n", "2", "group")]
+
+
+@spawns
+@pytest.mark.parametrize("argv, lines, jobs, target", SIGTERM_CASES,
+                         ids=["%s-j%s-%s" % (case[0][0], case[2], case[3]) for case in SIGTERM_CASES])
+def test_sigterm_ends_every_command_leaving_nothing_behind(tmp_path, argv, lines, jobs, target):
+    out = write(tmp_path / "out", EARLIER)
+    reading, feeding = os.pipe()
+    # 1 ms a call: the workers are busy with their chunks.
+    process = start(argv + ["--jobs", jobs, "-o", out], work_ns=1000000, stdin=reading, start_new_session=True)
+    os.close(reading)
+    try:
+        header = "city,road\n" if "csv" in argv else ""
+        os.write(feeding, (header + "".join(lines % n for n in range(2000))).encode("utf-8"))
+        processes = 1 if jobs == "1" else 3
+        wait_for(lambda: part_files(tmp_path) and len(group(process.pid)) == processes or process.poll() is not None,
+                 "the run never got under way")
+        time.sleep(0.2)
+        if target == "group":
+            os.killpg(process.pid, signal.SIGTERM)  # as systemd stops a service
+        else:
+            os.kill(process.pid, signal.SIGTERM)  # as timeout(1) stops a command
+        _, errors = process.communicate(timeout=30)
+    finally:
+        os.close(feeding)
+        end(process, group=True)
+    assert (process.returncode, errors) == (128 + signal.SIGTERM, "addrnorm: terminated\n")
+    assert group(process.pid) == [], "workers left running"
+    assert (tmp_path / "out").read_text(encoding="utf-8") == EARLIER
+    assert leftovers(tmp_path, {"out"}) == []
+
+
+@spawns
+def test_workers_end_when_their_parent_is_killed_outright(tmp_path):
+    many = write(tmp_path / "many.txt", "".join("%d Main St\n" % n for n in range(2000)))
+    # 20 ms a call: a chunk would keep a worker busy for seconds.
+    process = start(["expand", "-i", many, "--jobs", "2"], work_ns=20000000, start_new_session=True)
+    try:
+        wait_for(lambda: len(group(process.pid)) == 3, "the parent and its two workers")
+        time.sleep(0.2)
+        process.kill()
+        process.wait(timeout=30)
+        wait_for(lambda: group(process.pid) == [], "workers outlived their parent", limit=3)
+        process.communicate(timeout=30)
+    finally:
+        end(process, group=True)
+
+
+@spawns
+def test_reader_gone_and_sigterm_never_hang_the_workers_shutdown(tmp_path):
+    """Many runs of --jobs 2 stopped at random moments of their work: each
+    ends, and ends as it should."""
+    many = write(tmp_path / "many.txt", "".join("%d Main St\n" % n for n in range(50000)))
+    chance = random.Random(25)
+    for attempt in range(12):
+        process = start(["expand", "-i", many, "--format", "jsonl", "--jobs", "2"], stdout=subprocess.PIPE,
+                        start_new_session=True)
+        try:
+            assert process.stdout.readline().startswith('{"line": 1,')
+            time.sleep(chance.uniform(0, 0.05))
+            if attempt % 2:
+                process.stdout.close()  # the reader goes away
+                expected = (128 + signal.SIGPIPE, "")
+            else:
+                process.send_signal(signal.SIGTERM)
+                expected = (128 + signal.SIGTERM, "addrnorm: terminated\n")
+            _, errors = process.communicate(timeout=60)
+        finally:
+            end(process, group=True)
+        assert (process.returncode, errors) == expected, "attempt %d" % attempt
+        assert group(process.pid) == [], "attempt %d: workers left running" % attempt
+
+
+# Without libpostal's data, each command in each mode.
+SET_UP_FAILS = [["expand", "-i", "in.csv"], ["hash", "in.csv"]] + ([["dupes", "in.csv"]] if DEDUPE_RUNS else [])
+
+
+@spawns
+@pytest.mark.parametrize("mode", [[], ["--jobs", "2"], ["--skip-bad"], ["--bad-records", "bad.tsv"]],
+                         ids=["j1", "j2", "skip-bad", "bad-records"])
+@pytest.mark.parametrize("argv", SET_UP_FAILS, ids=[argv[0] for argv in SET_UP_FAILS])
+def test_a_set_up_that_fails_stops_the_run_before_any_output(tmp_path, argv, mode):
+    (tmp_path / "in.csv").write_text("city,road\nX,R\nY,S\n", encoding="utf-8")
+    (tmp_path / "empty").mkdir()
+    write(tmp_path / "prev", EARLIER)
+    write(tmp_path / "bad.tsv", EARLIER)
+    process = start(argv + mode + ["-o", "prev"], cwd=str(tmp_path), env={"LIBPOSTAL_DATA_DIR": str(tmp_path / "empty")})
+    _, errors = process.communicate(timeout=60)
+    assert process.returncode == 2, errors
+    assert errors.startswith("addrnorm: Error loading libpostal: its set-up failed with the data directory %s" % (
+        tmp_path / "empty")) and errors.count("\n") == 1, errors
+    for name in ("prev", "bad.tsv"):
+        assert (tmp_path / name).read_text(encoding="utf-8") == EARLIER
+    assert leftovers(tmp_path, {"in.csv", "empty", "prev", "bad.tsv"}) == []

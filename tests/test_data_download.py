@@ -232,7 +232,7 @@ def test_a_terminated_download_cleans_up(server, stand_ins, target, tmp_path):
     finally:
         if process.poll() is None:
             process.kill()
-            process.wait()
+            process.wait(timeout=60)
     assert process.returncode == 128 + signal.SIGTERM
     assert err == "addrnorm: data download: interrupted by signal %d\n" % signal.SIGTERM
     assert snapshot(str(tmp_path / "home")) == before

@@ -61,7 +61,7 @@ def test_the_same_seed_gives_the_same_records_in_every_process(tmp_path):
     for hash_seed in ("1", "2"):
         path = str(tmp_path / ("%s.csv" % hash_seed))
         subprocess.run([sys.executable, script, "--kind", "persons", "--records", "3000", "--seed", "4", "--out", path],
-                       check=True, env=dict(os.environ, PYTHONHASHSEED=hash_seed))
+                       check=True, env=dict(os.environ, PYTHONHASHSEED=hash_seed), timeout=300)
         with open(path, encoding="utf-8") as made:
             files.append(made.read())
     assert files[0] == files[1]

@@ -35,6 +35,7 @@ def test_import_without_libpostal(tmp_path):
         [sys.executable, "-S", "-c", "import sys; sys.path.insert(0, %r); import _wordclass, json; "
          "print(json.dumps([[n, getattr(_wordclass, n)] for n in vars(_wordclass) if not n.startswith('__')]))"
          % str(tmp_path)],
-        env=env, cwd=str(tmp_path), stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True)
+        env=env, cwd=str(tmp_path), stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True,
+        timeout=60)
     assert out.returncode == 0, out.stderr
     assert [tuple(pair) for pair in __import__("json").loads(out.stdout)] == TOKEN_TYPES

@@ -21,6 +21,9 @@ import subprocess
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+# A batch that hangs is a failed batch, not a stalled run: generous, as a
+# batch under valgrind takes minutes.
+BATCH_LIMIT = 900
 sys.path[:0] = [HERE, os.path.dirname(HERE)]
 
 # Exceptions a call may end in: the modules' own TypeErrors and the parser's,
@@ -165,9 +168,14 @@ def main(argv):
     for number in range(batches):
         seed = options.seed * 1000003 + number
         cases = min(options.batch, options.cases - number * options.batch)
-        child = subprocess.run([sys.executable, os.path.abspath(__file__), "--child", "--seed", str(seed),
-                                "--cases", str(cases)],
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True)
+        try:
+            child = subprocess.run([sys.executable, os.path.abspath(__file__), "--child", "--seed", str(seed),
+                                    "--cases", str(cases)],
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True,
+                                   timeout=BATCH_LIMIT)
+        except subprocess.TimeoutExpired:
+            failed.append("batch seed %d: no end after %d s" % (seed, BATCH_LIMIT))
+            continue
         if child.returncode != 0:
             failed.append("batch seed %d: exit %d\n%s" % (seed, child.returncode, child.stderr[-3000:]))
             continue

@@ -2,8 +2,11 @@
 against the functions called directly."""
 import csv
 import json
+import os
+import signal
 import subprocess
 import sys
+import time
 
 import pytest
 
@@ -96,3 +99,62 @@ def test_hash_gives_what_the_function_gives(files, options, keywords):
     assert sum(bool(line["keys"]) for line in lines) >= 8
 
 
+
+
+EARLIER = "an earlier run's output\n"
+
+
+def leftovers(folder, keep):
+    return sorted(name for name in os.listdir(str(folder)) if name not in keep)
+
+
+@pytest.mark.parametrize("mode", [[], ["--jobs", "2"], ["--skip-bad"]], ids=["j1", "j2", "skip-bad"])
+@pytest.mark.parametrize("command", [["expand", "-i"], ["hash"]], ids=["expand", "hash"])
+def test_without_data_every_mode_stops_before_any_output(files, tmp_path, command, mode):
+    """libpostal's own set-up failing (a folder without its data) is the
+    run's error, never every record's."""
+    (tmp_path / "empty").mkdir()
+    previous = tmp_path / "previous.jsonl"
+    previous.write_text(EARLIER, encoding="utf-8")
+    child = subprocess.run([sys.executable, "-m", "addrnorm"] + command + [files[1]] + mode + ["-o", str(previous)],
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True, timeout=300,
+                           env=support.child_env(LIBPOSTAL_DATA_DIR=str(tmp_path / "empty")))
+    assert child.returncode == 2, child.stderr
+    assert child.stderr.startswith("addrnorm: Error loading libpostal: its set-up failed with the data directory %s"
+                                   % (tmp_path / "empty")), child.stderr
+    assert child.stderr.count("\n") == 1 and child.stdout == "", child.stderr
+    assert previous.read_text(encoding="utf-8") == EARLIER
+    assert leftovers(tmp_path, {"addresses.txt", "places.csv", "empty", "previous.jsonl"}) == []
+
+
+@pytest.mark.parametrize("jobs", ["1", "2"])
+def test_sigterm_stops_a_run_leaving_the_previous_output(tmp_path, jobs):
+    many = tmp_path / "many.txt"
+    many.write_text("\n".join(ADDRESSES * 3000) + "\n", encoding="utf-8")
+    out = tmp_path / "out.txt"
+    out.write_text(EARLIER, encoding="utf-8")
+    child = subprocess.Popen([sys.executable, "-m", "addrnorm", "expand", "-i", str(many), "--jobs", jobs, "-o",
+                              str(out)], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, universal_newlines=True,
+                             env=support.child_env(), start_new_session=True)
+    try:
+        deadline = time.monotonic() + 120
+        while not [name for name in os.listdir(str(tmp_path)) if name.endswith(".part")]:
+            assert child.poll() is None and time.monotonic() < deadline, "the run never got under way"
+            time.sleep(0.02)
+        time.sleep(0.3)
+        child.send_signal(signal.SIGTERM)
+        _, errors = child.communicate(timeout=60)
+    finally:
+        if child.poll() is None:
+            os.killpg(child.pid, signal.SIGKILL)
+            child.wait(timeout=60)
+    assert (child.returncode, errors) == (128 + signal.SIGTERM, "addrnorm: terminated\n")
+    assert out.read_text(encoding="utf-8") == EARLIER
+    assert leftovers(tmp_path, {"many.txt", "out.txt"}) == []
+    # No worker left in the run's process group.
+    try:
+        os.killpg(child.pid, 0)
+    except ProcessLookupError:
+        pass
+    else:
+        raise AssertionError("workers left running")
