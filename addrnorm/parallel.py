@@ -35,7 +35,7 @@ _job = None
 
 # The workers of the runs under way, so that the command can end them
 # whatever becomes of the generators that started them (stop_workers).
-_running = []
+_running = []  # type: list
 
 _LENGTH = struct.Struct("!Q")
 

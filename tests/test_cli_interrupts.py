@@ -175,6 +175,7 @@ def test_a_reader_that_goes_away_ends_the_run_quietly(tmp_path, jobs):
     try:
         assert process.stdout.readline().startswith('{"line": 1, "input": "0 Main St"')
         process.stdout.close()  # as head does after its lines
+        process.stdout = None  # Python 3.6's communicate would fail on it, closed
         _, errors = process.communicate(timeout=60)
     finally:
         end(process)
@@ -289,6 +290,7 @@ def test_reader_gone_and_sigterm_never_hang_the_workers_shutdown(tmp_path):
             time.sleep(chance.uniform(0, 0.05))
             if attempt % 2:
                 process.stdout.close()  # the reader goes away
+                process.stdout = None
                 expected = (128 + signal.SIGPIPE, "")
             else:
                 process.send_signal(signal.SIGTERM)
