@@ -281,21 +281,21 @@ def training_blocks(fields, pair_counts, records, max_block, together=True):
     address's levels below one area are then known to hold no duplicate.
 
     Records without names, or whose sessions bring no pairs, fall back to
-    a session per field whose values bring no more pairs than blocking does
-    at most (max_block a record): a state shared by thousands is not one.
-    pair_counts(groups) gives the pairs that agree on all the columns of
-    each group."""
+    a session per field.  In every session a value that more than
+    max_block records share brings no pair, as in blocking: a state shared
+    by thousands is not one, and the sessions stay within bounds at any
+    size.  pair_counts(groups) gives the pairs that agree on all the
+    columns of each group."""
     compared = comparisons(fields, together=together)
     names = [field for field in fields if field.kind == NAME]
     where = where_fields(fields)
-    bound = max_block * records / 2
     sessions = []
     if names:
-        groups = [[field.written] for field in names]
+        groups = [[field.written, field.written + "__b"] for field in names]
         areas = [field for field in where if field.label == "postcode"] + [field for field in where if field.kind == PLACE]
         groups += [[field.written + "__b"] for field in areas] if together else []
         counts = pair_counts(groups)
-        sessions = [(group, True, None) for group, count in zip(groups[:len(names)], counts) if 0 < count <= bound]
+        sessions = [(group, True, None) for group, count in zip(groups[:len(names)], counts) if count]
         # The most local area whose values few enough records share.
         area = next((field for field, count in zip(areas, counts[len(names):]) if count), None) if together else None
         if sessions and area:
@@ -306,8 +306,8 @@ def training_blocks(fields, pair_counts, records, max_block, together=True):
         learned |= {name for name, read, _ in compared if not {field.written for field in read} & set(group)
                     and (keep is None or name in keep)}
     if len(learned) < len(compared):
-        singles = [[field.written] for field in fields]
-        sessions = [(group, True, None) for group, count in zip(singles, pair_counts(singles)) if 0 < count <= bound]
+        singles = [[field.written, field.written + "__b"] for field in fields]
+        sessions = [(group, True, None) for group, count in zip(singles, pair_counts(singles)) if count]
     return sessions
 
 
