@@ -25,7 +25,7 @@ _LABELS = frozenset(LABELS)
 
 # Numbers with a decimal text: ints, floats (numpy's too), decimals; not
 # complex numbers.
-_NUMBERS = (numbers.Real, decimal.Decimal)
+_NUMBERS = (numbers.Real, decimal.Decimal)  # type: tuple
 
 
 class Refused(TypeError):
