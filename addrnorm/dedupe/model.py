@@ -128,9 +128,6 @@ def address_comparison(fields, libpostal=True):
         tests = [cll.NullLevel(field.written) for field in group]
         return tests[0] if len(tests) == 1 else cll.And(*tests)
 
-    def all_of(*tests):
-        return cll.And(*tests)
-
     streets = [field for field in fields if field.kind == STREET]
     numbers = [field for field in fields if field.label == "house_number"]
     units = [field for field in fields if field.label in _UNITS]
@@ -138,11 +135,11 @@ def address_comparison(fields, libpostal=True):
     places = [field for field in fields if field.kind == PLACE]
     area = codes + places
     # Nothing of the postcode or places differs beyond a typo.
-    agrees = all_of(*(cll.Or(cll.NullLevel(field.written), close(field)) for field in area)) if area else None
+    agrees = cll.And(*(cll.Or(cll.NullLevel(field.written), close(field)) for field in area)) if area else None
 
     def within(*tests):
         tests = tests + ((agrees,) if agrees is not None else ())
-        return tests[0] if len(tests) == 1 else all_of(*tests)
+        return tests[0] if len(tests) == 1 else cll.And(*tests)
 
     levels = [missing(where_fields(fields)).configure(is_null_level=True)]
     if streets and numbers:
@@ -257,7 +254,7 @@ def saved_settings(saved, fields, explain=False):
     return dict(saved, retain_intermediate_calculation_columns=explain, retain_matching_columns=explain)
 
 
-def training_blocks(fields, pair_counts, records, max_block, together=True):
+def training_blocks(fields, pair_counts, together=True):
     """The sessions of expectation maximisation, as (the columns it blocks
     on, whether it estimates the prior, the comparisons whose m it keeps:
     None for all), from the labels alone.
@@ -311,7 +308,7 @@ def training_blocks(fields, pair_counts, records, max_block, together=True):
     return sessions
 
 
-def train(linker, fields, pair_counts, records, max_block, together=True):
+def train(linker, fields, pair_counts, records, together=True):
     """Estimates every parameter from the input: u on random pairs; m, by
     expectation maximisation, on the pairs of each session that
     training_blocks gives (a comparison's m is learned where the pairs were
@@ -327,7 +324,7 @@ def train(linker, fields, pair_counts, records, max_block, together=True):
     linker.training.estimate_u_using_random_sampling(max_pairs=min(U_PAIRS, pair_count(records)), seed=SEED)
     _tolerate_learned_zeros()
     learned = 0
-    for group, prior, keep in training_blocks(fields, pair_counts, records, max_block, together):
+    for group, prior, keep in training_blocks(fields, pair_counts, together):
         # A session that fails has already changed the linker's settings:
         # they are put back as they were before it.
         settings, sessions = copy.deepcopy(linker._settings_obj), list(linker._em_training_sessions)
