@@ -329,9 +329,11 @@ def dedupe(session):
         bench = os.path.join(ROOT, "bench", "dedupe.py")
         session.run("python", bench, "--real", "--data", "febrl2", "--jobs", "2", "--check", "--min-f1", "0.99",
                     env=env)
-        # Generated records: measured, not gated (see the README's table).
+        # Generated records, crowded as real files are: a lower bar (see the
+        # README's table), and not below the model without libpostal by more
+        # than a handful of the 1,900 true pairs of 3,000 records.
         session.run("python", bench, "--real", "--data", "places,persons", "--records", "3000", "--jobs", "2",
-                    env=env)
+                    "--check", "--min-f1", "0.8", "--tolerance", "0.01", env=env)
 
 
 @nox.session(python=["3.8" if "3.8" in INTERPRETERS else INTERPRETERS[0], INTERPRETERS[-1]], venv_backend="venv",

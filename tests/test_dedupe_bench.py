@@ -358,3 +358,21 @@ def test_the_harness_runs_and_its_check_fails_below_the_bar(tmp_path, capsys):
     assert status == 1 and "check failed: places-300: F1" in out
     rows = [line for line in out.splitlines() if line.startswith("| places-300 |")]
     assert [row.split(" | ")[2] for row in rows] == ["yes", "no"]
+
+
+@pytest.mark.parametrize("with_libpostal, without, failed", [
+    (0.95, 0.90, []),
+    (0.95, None, []),                 # no run without libpostal: the bar alone
+    (0.95, 0.95, []),                 # as good as without is enough
+    (0.85, 0.90, ["below 0.9000 without libpostal"]),
+    (0.895, 0.90, []),                # within the tolerance
+    (0.70, 0.60, ["F1 0.7000 < 0.8000"]),
+])
+def test_the_check_fails_below_the_bar_or_below_the_model_without_libpostal(with_libpostal, without, failed):
+    rows = [{"data": "persons-3000", "libpostal": True, "f1": with_libpostal},
+            {"data": "places-3000", "libpostal": True, "f1": 0.99}, {"data": "places-3000", "libpostal": False, "f1": 0.5}]
+    if without is not None:
+        rows.append({"data": "persons-3000", "libpostal": False, "f1": without})
+    found = dedupe.check_failures(rows, 0.8, tolerance=0.01)
+    assert len(found) == len(failed) and all(text in message and message.startswith("persons-3000: ")
+                                             for text, message in zip(failed, found))

@@ -92,7 +92,8 @@ class Deduplication:
                     together = model.where_goes_together(self.fields, self.engine)
                     self.linker = Linker(table, model.settings(self.fields, self.explain, self.libpostal, together),
                                          log_level=None)
-                    self.learned = model.train(self.linker, self.fields, self.engine.pair_counts, count, together)
+                    self.learned = model.train(self.linker, self.fields, self.engine.pair_counts, count, together,
+                                               self.engine.row)
             with self.phase("scoring"):
                 # Every pair blocking brings is scored and kept, so that the
                 # pairs compared are counted, and explained when asked.

@@ -57,6 +57,32 @@ def same_street_sql(street, area, names):
                 a=area.written, s=street.written, d=differ)
 
 
+def kin_sql(name, others, street, number):
+    """Of the pairs whose other names plainly differ (more than two edits
+    apart and another first letter: no typo or initial of one name, so
+    two people), those at one address (the street's value where blocking
+    keeps it, and the house number) and how many of them share the name;
+    then the same of those on one street at other numbers."""
+    shared = "CASE WHEN l.{0} = r.{0} THEN 1 ELSE 0 END".format(name.written)
+    return ("SELECT sum(CASE WHEN l.{h} = r.{h} THEN 1 ELSE 0 END), sum(CASE WHEN l.{h} = r.{h} THEN {s} ELSE 0 END), "
+            "sum(CASE WHEN l.{h} <> r.{h} THEN 1 ELSE 0 END), sum(CASE WHEN l.{h} <> r.{h} THEN {s} ELSE 0 END) "
+            "FROM records AS l JOIN records AS r ON l.{t}__b = r.{t}__b AND l.unique_id < r.unique_id "
+            "WHERE {d}").format(h=number.written, s=shared, t=street.written, d=_plainly_differ(others))
+
+
+def kin_area_sql(name, others, area, street):
+    """The same as kin_sql, of the pairs in one area (the postcode's value
+    where blocking keeps it) on other streets."""
+    return ("SELECT count(*), sum(CASE WHEN l.{n} = r.{n} THEN 1 ELSE 0 END) FROM records AS l JOIN records AS r "
+            "ON l.{a}__b = r.{a}__b AND l.unique_id < r.unique_id WHERE coalesce(l.{t} <> r.{t}, true) AND {d}").format(
+                n=name.written, a=area.written, t=street.written, d=_plainly_differ(others))
+
+
+def _plainly_differ(names):
+    return " AND ".join("coalesce(levenshtein(l.{0}, r.{0}) > 2 AND substr(l.{0}, 1, 1) <> substr(r.{0}, 1, 1), "
+                        "false)".format(field.written) for field in names)
+
+
 FIRST_APPEARANCE_SQL = """
     SELECT unique_id, dense_rank() OVER (ORDER BY first) AS cluster
     FROM (SELECT unique_id, min(unique_id) OVER (PARTITION BY cluster_id) AS first FROM {clusters}) AS c"""

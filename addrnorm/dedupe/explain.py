@@ -24,18 +24,26 @@ def level_labels(saved):
 
 class Pairs:
     """Writes the lines of --pairs: a and b are the two records' input lines.
-    Each comparison of the model is named by its field's column, and the
-    fields compared together as the address by "address"."""
+    Each comparison of the model is named by its field's column, the
+    fields compared together as the address by "address", and a name's
+    correction for what it shares with the address by "NAME at the
+    address"."""
 
     def __init__(self, out, saved, fields, threshold):
-        from addrnorm.dedupe.model import ADDRESS
+        from addrnorm.dedupe.model import ADDRESS, KIN
 
         self.out, self.threshold = out, threshold
         self.labels = level_labels(saved)
         columns = {field.name: field.column for field in fields}
-        self.compared = [(comparison["output_column_name"],
-                          "address" if comparison["output_column_name"] == ADDRESS
-                          else columns.get(comparison["output_column_name"], comparison["output_column_name"]))
+
+        def shown(name):
+            if name == ADDRESS:
+                return "address"
+            if name.startswith(KIN) and name[len(KIN):] in columns:
+                return "%s at the address" % columns[name[len(KIN):]]
+            return columns.get(name, name)
+
+        self.compared = [(comparison["output_column_name"], shown(comparison["output_column_name"]))
                          for comparison in saved["comparisons"]]
         frequency = {comparison["output_column_name"] for comparison in saved["comparisons"]
                      if any(level.get("tf_adjustment_column") for level in comparison["comparison_levels"])}

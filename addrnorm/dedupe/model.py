@@ -191,6 +191,89 @@ def where_goes_together(fields, engine):
     return False
 
 
+# The comparisons that take back what a name's agreement and the address's
+# count twice (kin_comparison): KIN and the name's field name.
+KIN = "__kin_"
+
+
+def kin_comparison(name, street, number, area=None):
+    """What a name's agreement at one address, or on one street, counts
+    twice beside the address: the correction, learned before training
+    (weigh_kin) and held since.
+
+    Fellegi and Sunter take the comparisons as independent within the pairs
+    of different records.  Where records are people, they are not: the
+    members of a household share a surname and a flat, and two neighbours
+    of one street share its language and so their names more often than
+    two people taken at random.  Weighed apart, the address and the
+    surname would count that one fact twice, and a household would
+    outweigh any difference of given name.  This comparison's levels weigh
+    log2(how often two people taken at random share the name / how often
+    two people at the address, on the street, or in the area (a postcode)
+    do): 0 where the name is no more often shared there, negative where it
+    is."""
+    import splink.comparison_level_library as cll
+    import splink.comparison_library as cl
+
+    columns = dict(n=name.written, s=street.written, h=number.written)
+    held = dict(m_probability=1.0, u_probability=1.0, fix_m_probability=True, fix_u_probability=True)
+    levels = [
+        cll.CustomLevel("{n}_l IS NULL OR {n}_r IS NULL OR {s}_l IS NULL OR {s}_r IS NULL".format(**columns))
+        .configure(is_null_level=True),
+        cll.CustomLevel("{n}_l = {n}_r AND {s}_l = {s}_r AND {h}_l = {h}_r".format(**columns))
+        .configure(label_for_charts="the same %s at one address" % name.column, **held),
+        cll.CustomLevel("{n}_l = {n}_r AND {s}_l = {s}_r".format(**columns))
+        .configure(label_for_charts="the same %s on one street" % name.column, **held),
+    ]
+    if area is not None:
+        levels.append(cll.CustomLevel("{n}_l = {n}_r AND {a}_l = {a}_r".format(a=area.written, **columns))
+                      .configure(label_for_charts="the same %s in one %s" % (name.column, area.column), **held))
+    levels.append(cll.ElseLevel().configure(label_for_charts="no correction", **held))
+    return cl.CustomComparison(levels, output_column_name=KIN + name.name,
+                               comparison_description="%s at the address" % name.column)
+
+
+def _kin_parts(fields):
+    """(names, street, house number, postcode or None) of records that can
+    take a kin correction: two or more names, and a street and house
+    number."""
+    names = [field for field in fields if field.kind == NAME]
+    streets = [field for field in fields if field.kind == STREET]
+    numbers = [field for field in fields if field.label == "house_number"]
+    codes = [field for field in fields if field.label == "postcode"] + [None]
+    if len(names) > 1 and streets and numbers:
+        return names, streets[0], numbers[0], codes[0]
+    return names, None, None, None
+
+
+def weigh_kin(linker, fields, row):
+    """Sets each kin comparison's weights from the records (see
+    kin_comparison): row(sql) runs a query.  The share of people taken at
+    random who share the name is the u of its "same as written" level,
+    counted on random pairs; the share of people at one address (on one
+    street) who do is counted on the pairs there whose other names plainly
+    differ.  No correction where they share it no more often, or where
+    none is found to."""
+    from addrnorm.dedupe.engine import kin_area_sql, kin_sql
+
+    names, street, number, area = _kin_parts(fields)
+    by_name = {comparison.output_column_name: comparison for comparison in linker._settings_obj.comparisons}
+    for name in names:
+        kin = by_name.get(KIN + name.name)
+        if kin is None:
+            continue
+        at_random = by_name[name.name].comparison_levels[1].u_probability
+        others = [other for other in names if other is not name]
+        here, here_shared, there, there_shared = row(kin_sql(name, others, street, number))
+        counts = [(here, here_shared), (there, there_shared)]
+        if area is not None:
+            counts.append(row(kin_area_sql(name, others, area, street)))
+        counted = [level for level in kin.comparison_levels if not level.is_null_level]
+        for level, (pairs, shared) in zip(counted, counts):
+            share = (shared or 0) / pairs if pairs else 0.0
+            level.m_probability = min(1.0, at_random / share) if share and isinstance(at_random, float) else 1.0
+
+
 def comparisons(fields, libpostal=True, together=True):
     """The model's comparisons: the address (see address_comparison), then
     every other field on its own.  Each is (its name, the fields it reads,
@@ -201,9 +284,12 @@ def comparisons(fields, libpostal=True, together=True):
     if len(where) == len(fields):
         where = []
     compared = [(ADDRESS, where, address_comparison(where, libpostal))] if where else []
-    names = [field for field in fields if field.kind == NAME]
-    return compared + [(field.name, [field], comparison(field, libpostal, names))
-                       for field in fields if field not in where]
+    names, street, number, area = _kin_parts(fields)
+    compared += [(field.name, [field], comparison(field, libpostal, names)) for field in fields if field not in where]
+    if where and street is not None:
+        read = [street, number] + ([area] if area is not None else [])
+        compared += [(KIN + name.name, [name] + read, kin_comparison(name, street, number, area)) for name in names]
+    return compared
 
 
 def blocking_rules(fields, libpostal=True):
@@ -263,7 +349,14 @@ def training_blocks(fields, pair_counts, together=True):
     written twice, or namesakes and a chain's branches elsewhere, and the
     address and the other names tell which; so they teach what the address
     and every other name look like in a duplicate.  The prior comes from
-    these sessions.
+    these sessions, or, where there are several names and the address is
+    compared as one, from a session on the pairs that share all the names:
+    where people live crowded (households, tenants of one building,
+    namesakes in one town), the pairs that share only a surname hold so
+    many relatives and neighbours that expectation maximisation takes
+    many of them for duplicates, and their share would make the prior
+    several times too large; the pairs that share the whole name are
+    mostly one person written twice.
 
     Where the address is compared as one (where_goes_together), two more
     sessions learn on the pairs of one area (a postcode, else the most
@@ -283,18 +376,23 @@ def training_blocks(fields, pair_counts, together=True):
     by thousands is not one, and the sessions stay within bounds at any
     size.  pair_counts(groups) gives the pairs that agree on all the
     columns of each group."""
-    compared = comparisons(fields, together=together)
+    # The kin comparisons are weighed before training, and held.
+    compared = [made for made in comparisons(fields, together=together) if not made[0].startswith(KIN)]
     names = [field for field in fields if field.kind == NAME]
     where = where_fields(fields)
     sessions = []
     if names:
-        groups = [[field.written, field.written + "__b"] for field in names]
+        alone = [[field.written, field.written + "__b"] for field in names]
+        joint = [[column for group in alone for column in group]] if together and len(alone) > 1 else []
         areas = [field for field in where if field.label == "postcode"] + [field for field in where if field.kind == PLACE]
-        groups += [[field.written + "__b"] for field in areas] if together else []
-        counts = pair_counts(groups)
-        sessions = [(group, True, None) for group, count in zip(groups[:len(names)], counts) if count]
+        areas = areas if together else []
+        counts = pair_counts(alone + joint + [[field.written + "__b"] for field in areas])
+        if joint and counts[len(alone)]:
+            sessions = [(group, False, None) for group, count in zip(alone, counts) if count] + [(joint[0], True, None)]
+        else:
+            sessions = [(group, True, None) for group, count in zip(alone, counts) if count]
         # The most local area whose values few enough records share.
-        area = next((field for field, count in zip(areas, counts[len(names):]) if count), None) if together else None
+        area = next((field for field, count in zip(areas, counts[len(alone) + len(joint):]) if count), None)
         if sessions and area:
             block = [area.written + "__b"]
             sessions += [(block, False, {name for name, _, _ in compared if name != ADDRESS}), (block, False, {ADDRESS})]
@@ -308,7 +406,7 @@ def training_blocks(fields, pair_counts, together=True):
     return sessions
 
 
-def train(linker, fields, pair_counts, records, together=True):
+def train(linker, fields, pair_counts, records, together=True, row=None):
     """Estimates every parameter from the input: u on random pairs; m, by
     expectation maximisation, on the pairs of each session that
     training_blocks gives (a comparison's m is learned where the pairs were
@@ -323,7 +421,11 @@ def train(linker, fields, pair_counts, records, together=True):
 
     linker.training.estimate_u_using_random_sampling(max_pairs=min(U_PAIRS, pair_count(records)), seed=SEED)
     _tolerate_learned_zeros()
+    if row is not None:
+        weigh_kin(linker, fields, row)
     learned = 0
+    # The sessions whose share of duplicates gives the prior.
+    priors = []
     for group, prior, keep in training_blocks(fields, pair_counts, together):
         # A session that fails has already changed the linker's settings:
         # they are put back as they were before it.
@@ -337,7 +439,7 @@ def train(linker, fields, pair_counts, records, together=True):
         try:
             linker.training.estimate_parameters_using_expectation_maximisation(
                 block_on(*group), max_pairs=EM_PAIRS, fix_u_probabilities=keep is None,
-                populate_probability_two_random_records_match_from_trained_values=prior)
+                populate_probability_two_random_records_match_from_trained_values=keep is None)
             if not _learned_numbers(linker):
                 raise EMTrainingException("no duplicate among the pairs")
         except (EMTrainingException, SplinkException, ValueError):
@@ -347,15 +449,18 @@ def train(linker, fields, pair_counts, records, together=True):
             _hold(linker, keep, False)
         if keep is not None:
             _forget_session(linker, settings, keep)
-        if not prior:
             # Its m stays learned; its share of duplicates is no estimate
             # of the prior, which Splink draws from every session listed.
             linker._em_training_sessions = sessions
+        elif prior:
+            priors.append(linker._em_training_sessions[-1])
         learned += 1
+    if priors:
+        linker._em_training_sessions = priors
     if linker._em_training_sessions:
-        # The prior is the name sessions' share of duplicates reversed by
-        # the weight of the name they blocked on: with the m that the later
-        # sessions learned for it, not the one it had when they ran.
+        # The prior is the prior sessions' share of duplicates reversed by
+        # the weight of the names they blocked on: with the m that the later
+        # sessions learned for them, not the one they had when they ran.
         linker._populate_probability_two_random_records_match_from_trained_values()
     return learned
 
@@ -365,7 +470,7 @@ def _hold(linker, keep, held):
     if keep is None:
         return
     for comparison in linker._settings_obj.comparisons:
-        if comparison.output_column_name not in keep:
+        if comparison.output_column_name not in keep and not comparison.output_column_name.startswith(KIN):
             for level in comparison.comparison_levels:
                 level._fix_m_probability = held
 
