@@ -45,9 +45,10 @@ __all__ = [
 class LibpostalLoadError(TypeError):
     """libpostal could not be set up: as a rule its data files are missing.
 
-    A ``TypeError``, as the extension modules raise it ("Error loading libpostal");
-    the message names the data directory tried, the files missing there and
-    the command that fetches them.
+    A ``TypeError``: the extension modules raise this type itself, "Error
+    loading libpostal", which the package replaces with a message that names
+    the data directory tried, the files missing there and the command that
+    fetches them.
     """
 
 
@@ -76,9 +77,9 @@ if not any(getattr(finder, "chooses_for_addrnorm", False) for finder in sys.meta
 def _load(name):
     try:
         return importlib.import_module("addrnorm." + name)
-    except TypeError as error:
-        if str(error) != "Error loading libpostal":
-            raise
+    except LibpostalLoadError as error:
+        # The extension modules raise this very type when libpostal's set-up
+        # fails; any other error of an import is not a load failure.
         from addrnorm import datadir
 
         raise LibpostalLoadError(datadir.load_error_message(parser=name == "_parser")) from error

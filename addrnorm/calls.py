@@ -55,7 +55,7 @@ def place_call(record, options):
         try:
             call["latitude"] = float(record[lat_column])
             call["longitude"] = float(record[lon_column])
-        except (KeyError, TypeError, ValueError):
+        except (KeyError, TypeError, ValueError, OverflowError):
             raise BadRecord("no usable %s/%s coordinates" % (lat_column, lon_column))
         call.setdefault("with_latlon", 1)
     return labels, values, call

@@ -3,7 +3,8 @@ group duplicates, from files or standard input, in input order; guess
 addresses' languages and list their tokens; fetch libpostal's data
 (addrnorm data).
 
-Exit status: 0 all records done, 1 some records skipped (--skip-bad),
+Exit status: 0 all records done, 1 some records skipped (--skip-bad) or a
+fault in addrnorm itself (its traceback, then one line saying so),
 2 a usage or input error (libpostal not set up too), 3 an output error (a
 full disk, no permission), 130 interrupted (Ctrl-C), 141 the reader of the
 output went away (| head), 143 terminated (SIGTERM).  Every output is opened,
@@ -16,6 +17,7 @@ import codecs
 import os
 import signal
 import sys
+import traceback
 import warnings
 
 import addrnorm
@@ -402,6 +404,13 @@ def _run(options, stops):
     except Terminated:
         sys.stderr.write("addrnorm: terminated\n")
         status = 128 + signal.SIGTERM
+    except Exception as error:  # noqa: BLE001 - anything else is a fault of the code
+        # Not the user's input (status 2): its traceback, then one line to
+        # say so, last, where a reader looks first.
+        traceback.print_exc()
+        sys.stderr.write("addrnorm: internal error, a fault in addrnorm and not in the input (%s: %s); the "
+                         "traceback above shows where\n" % (type(error).__name__, error))
+        status = 1
     finally:
         stops.hold()
         stop_workers()

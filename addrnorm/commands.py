@@ -1,6 +1,8 @@
 """The addrnorm command's record commands, expand, parse, hash and dupes:
 what each reads, hands to libpostal and writes, and what it says at the end."""
+import math
 import os
+import sys
 
 from addrnorm import AddressComponent
 from addrnorm.calls import (expand_field, expand_one, hash_one, parse_field, parse_one, warm_up_expand, warm_up_hash,
@@ -9,7 +11,7 @@ from addrnorm.languages import KNOWN, check_languages, unknown_message
 from addrnorm.options import EXPAND_FLAGS, HASH_FLAGS, LABELS
 from addrnorm.parsing import LABELS as PARSER_LABELS, check_codes
 from addrnorm.progress import Progress, Run, count
-from addrnorm.readers import read_records, text_records
+from addrnorm.readers import lone_surrogate, read_records, text_records
 from addrnorm.records import BadRecord, InputError
 from addrnorm.sources import open_input
 from addrnorm.values import Refused, checked_record, read_columns, unread_message
@@ -55,10 +57,19 @@ def address_lines(options, phase):
         raise InputError("--input-format and --delimiter go with --column: without it each line is an address")
     path = input_path(options)
     if path is None:
-        records = [(n, address if address.strip() else None) for n, address in enumerate(options.addresses, 1)]
+        records = [(n, argument_address(address)) for n, address in enumerate(options.addresses, 1)]
         return "<arguments>", records, Progress(options.quiet, phase, len(records))
     source = open_input(path, options.encoding)
     return source.name, text_records(source), Progress.reading(source, options.quiet, phase)
+
+
+def argument_address(text):
+    """An address given as an argument: None when blank; a bad record when
+    it holds bytes the file system's encoding could not decode (which the
+    interpreter keeps as lone surrogates, text libpostal cannot take)."""
+    if lone_surrogate(text) is not None:
+        return BadRecord("bytes that are not %s" % sys.getfilesystemencoding())
+    return text if text.strip() else None
 
 
 def command_expand(options, out):
@@ -191,6 +202,8 @@ def read_places(options):
     else:
         # CSV's values are all text; JSON's are checked as they come.
         records = checked_records(records, mapping, parse, (lat, lon))
+    if lat and lon:
+        records = finite_longitudes(records, lat, lon)
     # The columns to parse go with the calls' options, as their fifth item.
     return source, records, header, job + (parse,) if parse else job
 
@@ -206,6 +219,25 @@ def checked_records(records, mapping, parse, coordinates):
             except Refused as error:
                 record = BadRecord(str(error))
         yield number, record
+
+
+def finite_longitudes(records, lat, lon):
+    """The records with an infinite longitude made bad records: libpostal's
+    geohash has no cell for one (the call refuses it), and the calls take
+    only BadRecord for a record's fault."""
+    for number, record in records:
+        if isinstance(record, dict) and _infinite(record.get(lon)):
+            record = BadRecord("no usable %s/%s coordinates" % (lat, lon))
+        yield number, record
+
+
+def _infinite(value):
+    try:
+        return math.isinf(float(value))
+    except (TypeError, ValueError):
+        return False
+    except OverflowError:  # a whole number beyond any float
+        return True
 
 
 def command_hash(options, out):

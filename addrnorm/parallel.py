@@ -15,6 +15,7 @@ import signal
 import struct
 import sys
 import time
+import traceback
 
 from addrnorm.records import BadRecord, Terminated, WorkerLost
 
@@ -47,19 +48,10 @@ def run_chunk(chunk):
         try:
             results.append((number, item, function(item, options), None))
         except BadRecord as error:
+            # Only a record's own fault is skippable: any other exception is
+            # a fault of the code (or libpostal not set up) and ends the run.
             results.append((number, item, None, str(error)))
-        except (TypeError, ValueError) as error:
-            if _is_load_error(error):
-                # libpostal not set up is no fault of this record's: the run stops.
-                raise
-            results.append((number, item, None, "refused: %s" % error))
     return results
-
-
-def _is_load_error(error):
-    import addrnorm
-
-    return isinstance(error, addrnorm.LibpostalLoadError)
 
 
 def processed(items, function, options, jobs, warm_up=None):
@@ -104,6 +96,14 @@ def processed(items, function, options, jobs, warm_up=None):
         workers.stop()
 
 
+class WorkerTraceback(Exception):
+    """Where in a worker an error that ended the run was raised: the cause
+    of the error the parent raises again, so that its traceback shows both."""
+
+    def __str__(self):
+        return "in a worker process:\n%s" % self.args[0].rstrip("\n")
+
+
 def stop_workers():
     """Ends the workers of every run still under way: for the command's
     clean-up, whatever path the run took."""
@@ -132,7 +132,10 @@ class _Worker:
             self.lost()
         ok, value = pickle.loads(data)
         if not ok:
-            raise value
+            error, text = value
+            # The worker's own traceback, shown under the parent's.
+            error.__cause__ = WorkerTraceback(text)
+            raise error
         return value
 
     def lost(self):
@@ -261,13 +264,14 @@ def _worker(parent, tasks, results, inherited):
                 break
             chunk = pickle.loads(_read(tasks, _LENGTH.unpack(header)[0]))
             try:
-                reply = (True, run_chunk(chunk))
+                reply = (True, run_chunk(chunk))  # type: tuple
             except Exception as error:  # noqa: BLE001 - handed to the parent, which raises it
-                reply = (False, error)
+                reply = (False, (error, traceback.format_exc()))
             try:
                 data = pickle.dumps(reply, pickle.HIGHEST_PROTOCOL)
             except Exception as error:  # noqa: BLE001
-                data = pickle.dumps((False, RuntimeError(str(error))), pickle.HIGHEST_PROTOCOL)
+                data = pickle.dumps((False, (RuntimeError(str(error)), traceback.format_exc())),
+                                    pickle.HIGHEST_PROTOCOL)
             _write(results, _LENGTH.pack(len(data)) + data)
     except BaseException:
         # The parent gone (a broken pipe), or stopping the run: nothing to

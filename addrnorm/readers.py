@@ -24,6 +24,27 @@ def undecodable(text):
     return any("\udc80" <= character <= "\udcff" for character in text)
 
 
+def lone_surrogate(value):
+    """The first lone surrogate in a JSON value's strings, keys included, or
+    None.  JSON's \\u escapes can write one, which is no text: libpostal
+    cannot take it and no output can encode it, so its record is bad, found
+    here rather than in the calls (which take only BadRecord for a record's
+    fault)."""
+    if isinstance(value, str):
+        for character in value:
+            if "\ud800" <= character <= "\udfff":
+                return character
+        return None
+    if isinstance(value, dict):
+        value = [text for pair in value.items() for text in pair]
+    if isinstance(value, list):
+        for item in value:
+            found = lone_surrogate(item)
+            if found is not None:
+                return found
+    return None
+
+
 def text_records(source):
     """One record per line, the line's text."""
     for number, text in source.lines():
@@ -143,6 +164,8 @@ def jsonl_records(source):
             continue
         if not isinstance(record, dict):
             yield number, BadRecord("a JSON line must be an object of fields")
+        elif lone_surrogate(record) is not None:
+            yield number, BadRecord("text that is not Unicode: a lone surrogate \\u%04x" % ord(lone_surrogate(record)))
         else:
             yield number, {str(key): value for key, value in record.items()}
 
