@@ -204,8 +204,8 @@ def test_an_argument_the_file_system_could_not_decode_is_a_bad_record(name):
 # A fault of the code in the call a worker makes per record: not the
 # record's, so never a skipped record or status 2.
 FAULTS = [
-    ("expand", ["expand", "Main St", "Rue X"], "addrnorm.commands", "expand_one"),
-    ("hash", ["hash", "-"], "addrnorm.commands", "hash_one"),
+    ("expand", ["expand", "Main St", "Rue X"], "addrnorm.cli.expand", "expand_one"),
+    ("hash", ["hash", "-"], "addrnorm.cli.hash", "hash_one"),
 ]
 
 

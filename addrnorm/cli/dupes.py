@@ -9,14 +9,14 @@ import json
 import tempfile
 import threading
 
-from addrnorm.commands import Keys, read_places
-from addrnorm.dedupe import available
-from addrnorm.dedupe import features
+from addrnorm.cli.errors import InputError, OutputError
+from addrnorm.cli.places import Keys, read_places
+from addrnorm.cli.progress import REDRAW, Progress, count
+from addrnorm.cli.run import Run
+from addrnorm.cli.workers import processed
+from addrnorm.cli.writers import RecordWriter
+from addrnorm.dedupe import available, features
 from addrnorm.dedupe.fields import LABEL_KINDS, fields_of, parsed_fields_of
-from addrnorm.parallel import processed
-from addrnorm.progress import REDRAW, Progress, Run, count
-from addrnorm.records import InputError, OutputError
-from addrnorm.writers import RecordWriter
 
 # Cluster sizes told apart in the summary; larger ones are counted together.
 SIZES_SHOWN = 4

@@ -10,7 +10,7 @@ import stat
 import sys
 import tempfile
 
-from addrnorm.records import OutputError
+from addrnorm.cli.errors import OutputError
 
 
 def _group(out, items):
@@ -273,3 +273,25 @@ def _mode_for(target):
     except FileNotFoundError:
         umask = os.umask(0o22)
         return 0o666 & ~os.umask(umask)
+
+
+class ResultWriter:
+    """Each input's result, with the line it came from: text, a line per
+    input (or a group of lines and a blank line); jsonl, an object per
+    input; csv, a row per input with the result as JSON."""
+
+    def __init__(self, out, form, field, text, style):
+        self.out, self.form, self.field, self.text = out, form, field, text
+        self.csv = None
+        if form == "csv":
+            self.csv = style.writer(out)
+            self.csv.writerow(["line", "input", field])
+
+    def write(self, number, address, result):
+        if self.form == "jsonl":
+            self.out.write(json.dumps({"line": number, "input": address, self.field: result},
+                                      ensure_ascii=False) + "\n")
+        elif self.csv is not None:
+            self.csv.writerow([number, address, json.dumps(result, ensure_ascii=False)])
+        else:
+            self.out.write(self.text(result))

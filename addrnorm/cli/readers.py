@@ -1,5 +1,5 @@
 """Reading the addrnorm command's records: text lines, CSV (any one-character
-delimiter) and JSON Lines, from a Source (addrnorm.sources), as (line number,
+delimiter) and JSON Lines, from a Source (addrnorm.cli.sources), as (line number,
 record).
 
 A reader yields None for a blank line and a BadRecord for a record that
@@ -10,8 +10,9 @@ import collections
 import csv
 import json
 
-from addrnorm.records import BadRecord, InputError
-from addrnorm.sources import open_input
+from addrnorm.cli.errors import InputError
+from addrnorm.cli.sources import open_input
+from addrnorm.errors import BadRecord
 
 # A quoted CSV field may hold line breaks, but one that would run over more
 # lines than this is taken for a quote left open: its record is refused at

@@ -1,7 +1,4 @@
-"""Runs a function over numbered items, in this process or in forked workers,
-giving the results back in input order.
-
-The workers are plain forked processes, each with a pipe of its own for its
+"""The forked worker processes of a run, each with a pipe of its own for its
 chunks and one for its results, and no lock, queue or thread shared with the
 parent: however a run ends (the reader gone, SIGTERM, Ctrl-C, a worker
 killed, an error), the parent's shutdown only closes its pipes, signals the
@@ -17,11 +14,7 @@ import sys
 import time
 import traceback
 
-from addrnorm.records import BadRecord, Terminated, WorkerLost
-
-# Items go to the workers in chunks: large enough that the crossing costs
-# little, small enough that order is kept with little held back.
-CHUNK = 256
+from addrnorm.cli.errors import Terminated, WorkerLost
 
 # How long a finished worker gets to exit by itself, and a stopped one to
 # die of SIGTERM, before SIGKILL; and how long SIGKILL gets before the
@@ -30,9 +23,6 @@ CHUNK = 256
 GRACE = 1.0
 KILL_WAIT = 2.0
 
-# (function, options): set before the workers are forked, so that they
-# inherit it rather than receive it with every chunk.
-_job = None
 
 # The workers of the runs under way, so that the command can end them
 # whatever becomes of the generators that started them (stop_workers).
@@ -41,74 +31,12 @@ _running = []  # type: list
 _LENGTH = struct.Struct("!Q")
 
 
-def run_chunk(chunk):
-    function, options = _job
-    results = []
-    for number, item in chunk:
-        try:
-            results.append((number, item, function(item, options), None))
-        except BadRecord as error:
-            # Only a record's own fault is skippable: any other exception is
-            # a fault of the code (or libpostal not set up) and ends the run.
-            results.append((number, item, None, str(error)))
-    return results
-
-
-def processed(items, function, options, jobs, warm_up=None):
-    """Yields (number, item, function(item, options) or None, error or None)
-    for each (number, item), in input order, with jobs worker processes.
-
-    warm_up, called once before the fork, lets the workers share what it sets
-    up (libpostal's data) instead of each loading its own copy.
-    """
-    global _job
-    _job = (function, options)
-    chunks = _chunks(items)
-    if jobs <= 1:
-        for chunk in chunks:
-            for result in run_chunk(chunk):
-                yield result
-        return
-    if warm_up is not None:
-        warm_up()
-    workers = _Workers(jobs)
-    try:
-        # A chunk at a time per worker: the next is sent only once the last
-        # result is read, so parent and worker never both wait to write.
-        busy = []
-        for worker in workers.started:
-            chunk = next(chunks, None)
-            if chunk is None:
-                break
-            worker.send(chunk)
-            busy.append(worker)
-        while busy:
-            worker = busy.pop(0)
-            results = worker.receive()
-            chunk = next(chunks, None)
-            if chunk is not None:
-                worker.send(chunk)
-                busy.append(worker)
-            for result in results:
-                yield result
-        workers.stop(finished=True)
-    finally:
-        workers.stop()
-
-
 class WorkerTraceback(Exception):
     """Where in a worker an error that ended the run was raised: the cause
     of the error the parent raises again, so that its traceback shows both."""
 
     def __str__(self):
         return "in a worker process:\n%s" % self.args[0].rstrip("\n")
-
-
-def stop_workers():
-    """Ends the workers of every run still under way: for the command's
-    clean-up, whatever path the run took."""
-    while _running:
-        _running[-1].stop()
 
 
 class _Worker:
@@ -169,10 +97,11 @@ class _Worker:
         return self.status is not None
 
 
-class _Workers:
-    """jobs forked workers; stop() ends them, however often it is called."""
+class Workers:
+    """jobs forked workers, each running serve on every chunk it is sent;
+    stop() ends them, however often it is called."""
 
-    def __init__(self, jobs):
+    def __init__(self, jobs, serve):
         self.started = []
         # SIGINT and SIGTERM stay blocked from each fork until the worker has
         # set its own handlers, so that a signal in between neither reaches
@@ -190,7 +119,7 @@ class _Workers:
                     sys.stderr.flush()
                 pid = os.fork()
                 if pid == 0:
-                    _worker(parent, tasks_read, results_write,
+                    _worker(parent, serve, tasks_read, results_write,
                             [fd for worker in self.started for fd in (worker.tasks, worker.results)] +
                             [tasks_write, results_read])
                 os.close(tasks_read)
@@ -235,7 +164,7 @@ def _signal(worker, number):
             pass
 
 
-def _worker(parent, tasks, results, inherited):
+def _worker(parent, serve, tasks, results, inherited):
     """A forked worker's life: chunks in, results out, until its pipe closes
     or its parent goes; never returns into the parent's code."""
     status = 0
@@ -264,7 +193,7 @@ def _worker(parent, tasks, results, inherited):
                 break
             chunk = pickle.loads(_read(tasks, _LENGTH.unpack(header)[0]))
             try:
-                reply = (True, run_chunk(chunk))  # type: tuple
+                reply = (True, serve(chunk))  # type: tuple
             except Exception as error:  # noqa: BLE001 - handed to the parent, which raises it
                 reply = (False, (error, traceback.format_exc()))
             try:
@@ -314,12 +243,8 @@ def _read(fd, size):
     return b"".join(parts)
 
 
-def _chunks(items):
-    chunk = []
-    for item in items:
-        chunk.append(item)
-        if len(chunk) == CHUNK:
-            yield chunk
-            chunk = []
-    if chunk:
-        yield chunk
+
+def stop_all():
+    """Ends the workers of every run still under way."""
+    while _running:
+        _running[-1].stop()

@@ -1,8 +1,8 @@
 """The libpostal calls the addrnorm command makes per record, in this process
 or in forked workers, and the calls that set libpostal up before the fork."""
 import addrnorm
+from addrnorm.errors import BadRecord
 from addrnorm.parsing import parsed_fields, record_fields
-from addrnorm.records import BadRecord
 from addrnorm.values import Refused, field_text
 
 
@@ -102,3 +102,25 @@ def set_up(*modules):
     (without a call): LibpostalLoadError when it cannot be."""
     for name in modules:
         addrnorm._load(name)
+
+
+def guess_one(address, top):
+    if not address.strip():
+        return []
+    return [[code, probability] for code, probability in (addrnorm.classify_language(address) or ())[:top]]
+
+
+def tokens_one(address, job):
+    normalize, whitespace, languages = job
+    if not address.strip():
+        return []
+    if normalize:
+        found = addrnorm.normalized_tokens(address, whitespace=whitespace, languages=languages) or ()
+        return [[token, kind.name if hasattr(kind, "name") else kind] for token, kind in found]
+    found = addrnorm.tokenize(address, whitespace=whitespace, offsets=True) or ()
+    return [[address[start:end], kind.name if hasattr(kind, "name") else kind, start, end]
+            for start, end, kind in found]
+
+
+def warm_up_text():
+    addrnorm.tokenize("")

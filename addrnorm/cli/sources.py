@@ -8,7 +8,7 @@ import stat
 import sys
 import zlib
 
-from addrnorm.records import InputError
+from addrnorm.cli.errors import InputError
 
 _GZIP_MAGIC = b"\x1f\x8b"
 
