@@ -158,8 +158,9 @@ def configure_and_build(session, *options, build=None, double=True, env=None):
     session.install("-r", os.path.join(ROOT, "tests", "requirements.txt"))
     build = build or build_dir(session)
     python = os.path.join(session.virtualenv.location, "bin", "python")
-    session.run("cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DADDRNORM_TEST_DOUBLE=" + ("ON" if double else "OFF"),
-                "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DPython_EXECUTABLE=" + python, *options, env=env)
+    session.run("cmake", "-S", ROOT, "-B", build, "-G", "Ninja",
+                "-DADDRNORM_TEST_DOUBLE=" + ("ON" if double else "OFF"), "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
+                "-DPython_EXECUTABLE=" + python, *options, env=env)
     session.run("cmake", "--build", build, env=env)
     return build
 

@@ -12,8 +12,7 @@ import enum
 import importlib
 import sys
 
-from . import _wordclass, options
-from . import values as _values
+from . import _wordclass, options, values as _values
 from .languages import check_languages
 
 __version__ = "0.1.0"
@@ -63,7 +62,8 @@ class _DataDirectoryChoice:
 
     @staticmethod
     def find_spec(name, path=None, target=None):
-        if name in ("addrnorm._expand", "addrnorm._kinhash", "addrnorm._duplicate", "addrnorm._text", "addrnorm._parser"):
+        if name in ("addrnorm._expand", "addrnorm._kinhash", "addrnorm._duplicate", "addrnorm._text",
+                    "addrnorm._parser"):
             from addrnorm import datadir
 
             datadir.prepare()
@@ -261,19 +261,35 @@ TokenType = enum.IntEnum(
 )
 TokenType.__doc__ = "libpostal's token types, the classes its tokenizer gives a token (TokenType.WORD is 1)."
 
-from .dedupe import find_duplicates  # noqa: E402
-
-from .parsing import parse_address, parsed_fields  # noqa: E402
-
 # Last: they use _load and _DEFAULT above.
-from .classifiers import (DuplicateStatus, is_floor_duplicate, is_house_number_duplicate,  # noqa: E402
-                          is_name_duplicate, is_name_duplicate_fuzzy, is_po_box_duplicate, is_postal_code_duplicate,
-                          is_street_duplicate, is_street_duplicate_fuzzy, is_toponym_duplicate, is_unit_duplicate)
+from .classifiers import (  # noqa: E402
+    DuplicateStatus,
+    is_floor_duplicate,
+    is_house_number_duplicate,
+    is_name_duplicate,
+    is_name_duplicate_fuzzy,
+    is_po_box_duplicate,
+    is_postal_code_duplicate,
+    is_street_duplicate,
+    is_street_duplicate_fuzzy,
+    is_toponym_duplicate,
+    is_unit_duplicate,
+)
+from .dedupe import find_duplicates  # noqa: E402
+from .parsing import parse_address, parsed_fields  # noqa: E402
 
 # libpostal's tokenizer, normalization, language classifier, name keys and
 # place languages.
-from .text import (StringOption, TokenOption, classify_language, near_dupe_name_hashes,  # noqa: E402
-                   normalize_string, normalized_tokens, place_languages, tokenize)
+from .text import (  # noqa: E402
+    StringOption,
+    TokenOption,
+    classify_language,
+    near_dupe_name_hashes,
+    normalize_string,
+    normalized_tokens,
+    place_languages,
+    tokenize,
+)
 
 __all__ += ["StringOption", "TokenOption", "classify_language", "near_dupe_name_hashes", "normalize_string",
             "normalized_tokens", "place_languages", "tokenize"]

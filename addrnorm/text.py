@@ -101,9 +101,11 @@ def tokenize(text, whitespace=False, offsets=False):
     text, short of memory).
 
     >>> tokenize("Hauptstraße 5, Berlin")
-    [('Hauptstraße', <TokenType.WORD: 1>), ('5', <TokenType.NUMERIC: 50>), (',', <TokenType.COMMA: 103>), ('Berlin', <TokenType.WORD: 1>)]
+    [('Hauptstraße', <TokenType.WORD: 1>), ('5', <TokenType.NUMERIC: 50>), (',', <TokenType.COMMA: 103>),
+     ('Berlin', <TokenType.WORD: 1>)]
     >>> tokenize("東京都6-10-1", offsets=True)
-    [(0, 1, <TokenType.IDEOGRAPHIC_CHAR: 3>), (1, 2, <TokenType.IDEOGRAPHIC_CHAR: 3>), (2, 3, <TokenType.IDEOGRAPHIC_CHAR: 3>), (3, 9, <TokenType.NUMERIC: 50>)]
+    [(0, 1, <TokenType.IDEOGRAPHIC_CHAR: 3>), (1, 2, <TokenType.IDEOGRAPHIC_CHAR: 3>),
+     (2, 3, <TokenType.IDEOGRAPHIC_CHAR: 3>), (3, 9, <TokenType.NUMERIC: 50>)]
     """
     function = (_text or _bind_text()).tokenize
     try:

@@ -11,7 +11,6 @@ from addrnorm.cli.sources import open_input
 from addrnorm.errors import BadRecord
 from addrnorm.languages import KNOWN, check_languages, unknown_message
 
-
 # The endings of the files the commands read: an argument ending so names a
 # file, never an address.
 FILE_ENDINGS = (".txt", ".csv", ".tsv", ".tab", ".jsonl", ".ndjson", ".json")
@@ -74,7 +73,7 @@ def language_list(text):
     try:
         check_languages(codes)
     except ValueError as error:
-        raise InputError("--%s" % error)
+        raise InputError("--%s" % error) from error
     # A code libpostal has no dictionary for is a mistake on a command line
     # ("gb" for British English), which a run should not go through with.
     unknown = [code for code in codes if code not in KNOWN]

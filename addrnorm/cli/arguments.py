@@ -17,7 +17,7 @@ class Switch(argparse.Action):
 
     def __init__(self, option_strings, dest, default=None, help=None):
         negative = ["--no-" + option[2:] for option in option_strings]
-        super(Switch, self).__init__(option_strings + negative, dest, nargs=0, default=default, help=help)
+        super().__init__(option_strings + negative, dest, nargs=0, default=default, help=help)
 
     def __call__(self, parser, namespace, values, option_string=None):
         setattr(namespace, self.dest, 0 if option_string.startswith("--no-") else 1)
@@ -43,7 +43,7 @@ def encoding(text):
     try:
         codecs.lookup(text)
     except LookupError:
-        raise argparse.ArgumentTypeError("no encoding %r" % text)
+        raise argparse.ArgumentTypeError("no encoding %r" % text) from None
     return text
 
 

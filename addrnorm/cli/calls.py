@@ -19,7 +19,7 @@ def expand_field(record, job):
     try:
         value = record[column]
     except KeyError:
-        raise BadRecord("no field %r" % column)
+        raise BadRecord("no field %r" % column) from None
     return expand_one(_text(column, value), options)
 
 
@@ -29,7 +29,7 @@ def _text(column, value):
     try:
         text = field_text(value)
     except Refused as error:
-        raise BadRecord("field %r: %s" % (column, error))
+        raise BadRecord("field %r: %s" % (column, error)) from error
     return "" if text is None else text
 
 
@@ -56,7 +56,7 @@ def place_call(record, options):
             call["latitude"] = float(record[lat_column])
             call["longitude"] = float(record[lon_column])
         except (KeyError, TypeError, ValueError, OverflowError):
-            raise BadRecord("no usable %s/%s coordinates" % (lat_column, lon_column))
+            raise BadRecord("no usable %s/%s coordinates" % (lat_column, lon_column)) from None
         call.setdefault("with_latlon", 1)
     return labels, values, call
 
@@ -89,7 +89,7 @@ def parse_field(record, job):
     try:
         value = record[column]
     except KeyError:
-        raise BadRecord("no field %r" % column)
+        raise BadRecord("no field %r" % column) from None
     return parse_one(_text(column, value), codes)
 
 

@@ -4,7 +4,7 @@ import argparse
 
 import addrnorm
 from addrnorm.cli import data
-from addrnorm.cli.arguments import (add_addresses, add_common, add_dedupe_options, add_hash_options, add_switches)
+from addrnorm.cli.arguments import add_addresses, add_common, add_dedupe_options, add_hash_options, add_switches
 from addrnorm.cli.expand import command_expand
 from addrnorm.cli.hash import command_hash
 from addrnorm.cli.language import command_language

@@ -91,9 +91,9 @@ def _load_model(path):
         with open(path, encoding="utf-8") as file:
             return json.load(file)
     except OSError as error:
-        raise InputError("--model: %s: %s" % (path, error.strerror))
+        raise InputError("--model: %s: %s" % (path, error.strerror)) from error
     except ValueError as error:
-        raise InputError("--model: %s is not a saved model (%s)" % (path, error))
+        raise InputError("--model: %s is not a saved model (%s)" % (path, error)) from error
 
 
 def _refused(call, *arguments, **keywords):
@@ -102,15 +102,15 @@ def _refused(call, *arguments, **keywords):
     try:
         return call(*arguments, **keywords)
     except ValueError as error:
-        raise InputError(str(error))
+        raise InputError(str(error)) from error
 
 
 def expand(dedupe, options, languages):
     """Each distinct value's expansions and root forms, in the workers."""
     progress = Progress(options.quiet, "expanding", noun="value")
     try:
-        for number, _, forms, error in processed(dedupe.values_to_expand(), features.value_forms, languages, options.jobs,
-                                                 features.warm_up):
+        for number, _, forms, error in processed(dedupe.values_to_expand(), features.value_forms, languages,
+                                                 options.jobs, features.warm_up):
             progress.advance()
             if error is not None:
                 raise InputError("expanding a value: %s" % error)
@@ -134,14 +134,14 @@ def _open(path):
     try:
         return open(path, "w", encoding="utf-8")
     except OSError as error:
-        raise OutputError("%s: %s" % (path, error.strerror))
+        raise OutputError("%s: %s" % (path, error.strerror)) from error
 
 
 def _save(save, path):
     try:
         save(path)
     except OSError as error:
-        raise OutputError("%s: %s" % (path, error.strerror))
+        raise OutputError("%s: %s" % (path, error.strerror)) from error
 
 
 @contextlib.contextmanager

@@ -65,7 +65,7 @@ def expand_keywords(options):
                 mask |= AddressComponent[name.upper()]
             except KeyError:
                 raise InputError("--components: no component %r (one of %s)" % (
-                    name, ", ".join(member.lower() for member in AddressComponent.__members__)))
+                    name, ", ".join(member.lower() for member in AddressComponent.__members__))) from None
         keywords["address_components"] = int(mask)
     if options.root:
         keywords["root"] = 1

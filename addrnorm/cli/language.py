@@ -22,7 +22,8 @@ def command_language(options, out):
                           lambda guesses: ", ".join("%s %.4f" % (code, p) for code, p in guesses) + "\n",
                           options.csv_style)
     unknown = 0
-    for number, address, guesses in run.results(records, name, progress, guess_one, options.top, warm_up_text, blank=""):
+    for number, address, guesses in run.results(records, name, progress, guess_one, options.top, warm_up_text,
+                                                blank=""):
         writer.write(number, address, guesses)
         unknown += bool(address.strip()) and not guesses
     counts = [count(run.records, "address", "addresses")]

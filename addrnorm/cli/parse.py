@@ -16,7 +16,7 @@ def command_parse(options, out):
     try:
         codes = (options.language, check_codes(options.language, options.country))
     except ValueError as error:
-        raise InputError("--%s" % error)
+        raise InputError("--%s" % error) from error
     if options.column:
         return parse_column(options, out, run, codes)
     name, records, progress = address_lines(options, "parsing")

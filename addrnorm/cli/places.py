@@ -4,8 +4,8 @@ the records whose values libpostal would refuse made bad records before the
 workers; and the keys the records gave, for the summary's warnings."""
 import math
 
-from addrnorm.cli.errors import InputError
 from addrnorm.cli.addresses import language_list
+from addrnorm.cli.errors import InputError
 from addrnorm.cli.readers import read_records
 from addrnorm.errors import BadRecord
 from addrnorm.options import HASH_FLAGS, LABELS

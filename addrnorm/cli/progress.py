@@ -5,7 +5,6 @@ import os
 import sys
 import time
 
-
 # The bar is redrawn at most this often (seconds), and the clock looked at
 # once every so many records: a run of millions must not pay per record.
 REDRAW = 0.2

@@ -9,7 +9,6 @@ from addrnorm.cli.progress import count
 from addrnorm.cli.workers import processed
 from addrnorm.errors import BadRecord
 
-
 # Skipped records listed on standard error; --bad-records has them all.
 SHOWN = 10
 

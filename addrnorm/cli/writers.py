@@ -192,11 +192,11 @@ class Output:
                 self.target = os.path.realpath(path)
                 folder, base = os.path.split(self.target)
                 handle, self.temporary = tempfile.mkstemp(prefix="." + base + ".", suffix=".part", dir=folder)
-                self.stream = io.open(handle, "w", encoding="utf-8", newline="")
+                self.stream = open(handle, "w", encoding="utf-8", newline="")
             else:
-                self.stream = io.open(path, "w", encoding="utf-8", newline="")
+                self.stream = open(path, "w", encoding="utf-8", newline="")
         except OSError as error:
-            raise OutputError("%s: %s" % (self.name, error.strerror))
+            raise OutputError("%s: %s" % (self.name, error.strerror)) from error
 
     def write(self, text):
         try:
@@ -204,7 +204,7 @@ class Output:
         except BrokenPipeError:
             raise
         except OSError as error:
-            raise OutputError("%s: %s" % (self.name, error.strerror))
+            raise OutputError("%s: %s" % (self.name, error.strerror)) from error
 
     def finish(self):
         """Everything written out, and the target replaced."""
@@ -219,7 +219,7 @@ class Output:
         except BrokenPipeError:
             raise
         except OSError as error:
-            raise OutputError("%s: %s" % (self.name, error.strerror))
+            raise OutputError("%s: %s" % (self.name, error.strerror)) from error
 
     def discard(self):
         """Closes the stream, removing what finish() did not put in place;
@@ -256,7 +256,7 @@ def check_writable(path):
         if not os.access(folder, os.W_OK | os.X_OK):
             raise PermissionError(errno.EACCES, os.strerror(errno.EACCES))
     except OSError as error:
-        raise OutputError("%s: %s" % (path, error.strerror))
+        raise OutputError("%s: %s" % (path, error.strerror)) from error
 
 
 def _replaceable(path):

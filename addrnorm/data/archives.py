@@ -45,9 +45,9 @@ def open_archive(source, name):
             response = urllib.request.urlopen(url, timeout=NETWORK_TIMEOUT)
         except urllib.error.HTTPError as error:
             error.close()
-            raise Failure("%s: HTTP %d %s" % (url, error.code, error.reason), 2)
+            raise Failure("%s: HTTP %d %s" % (url, error.code, error.reason), 2) from error
         except (urllib.error.URLError, OSError) as error:
-            raise Failure("%s: unreachable: %s" % (url, getattr(error, "reason", error)), 2)
+            raise Failure("%s: unreachable: %s" % (url, getattr(error, "reason", error)), 2) from error
         length = response.headers.get("Content-Length", "")
         return response, int(length) if length.isdigit() else None, url
     if scheme == "file":
@@ -61,7 +61,7 @@ def open_archive(source, name):
     try:
         stream = open(path, "rb")
     except OSError as error:
-        raise Failure("%s: %s" % (path, error.strerror), 2)
+        raise Failure("%s: %s" % (path, error.strerror), 2) from error
     return stream, os.fstat(stream.fileno()).st_size, path
 
 
@@ -139,10 +139,11 @@ def fetch(source, name, folders, into, progress):
             raise Failure("%s: got %d of %d bytes" % (where, counted.count, size))
     except OSError as error:
         if error.errno in WRITE_ERRORS:
-            raise Failure("cannot write %s: %s" % (error.filename or into, error.strerror))
-        raise Failure("%s: interrupted, truncated or corrupt: %s" % (where, error))
+            raise Failure("cannot write %s: %s" % (error.filename or into, error.strerror)) from error
+        raise Failure("%s: interrupted, truncated or corrupt: %s" % (where, error)) from error
     except (EOFError, zlib.error, tarfile.TarError, http.client.HTTPException) as error:
-        raise Failure("%s: interrupted, truncated or corrupt: %s" % (where, error or error.__class__.__name__))
+        raise Failure("%s: interrupted, truncated or corrupt: %s" % (
+            where, error or error.__class__.__name__)) from error
     finally:
         stream.close()
         if bar is not None:

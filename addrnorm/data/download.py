@@ -52,7 +52,7 @@ def check(folder, parser=False):
                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True,
                                  timeout=CHECK_TIMEOUT)
     except subprocess.TimeoutExpired:
-        raise Failure("the check of the new data did not finish in %d s" % CHECK_TIMEOUT)
+        raise Failure("the check of the new data did not finish in %d s" % CHECK_TIMEOUT) from None
     if process.returncode != 0:
         said = process.stderr.strip().splitlines()
         raise Failure("libpostal could not use the new data: %s" % (
@@ -101,7 +101,7 @@ def download(directory, source, force, progress, parser=False):
         os.makedirs(parent, exist_ok=True)
         new = tempfile.mkdtemp(prefix="." + os.path.basename(directory) + ".new-", dir=parent)
     except OSError as error:
-        raise Failure("cannot write beside %s: %s" % (directory, error.strerror))
+        raise Failure("cannot write beside %s: %s" % (directory, error.strerror)) from error
     try:
         # mkdtemp's folder is private; the data directory is made as any other
         # would be, so that other users (a cluster's workers) can read it.
@@ -120,7 +120,7 @@ def download(directory, source, force, progress, parser=False):
         check(new, parser)
         replace(directory, new)
     except OSError as error:
-        raise Failure("%s: %s" % (getattr(error, "filename", None) or directory, error.strerror or error))
+        raise Failure("%s: %s" % (getattr(error, "filename", None) or directory, error.strerror or error)) from error
     finally:
         shutil.rmtree(new, ignore_errors=True)
     size = sum(datadir.file_size(directory, name) for name in files)
