@@ -7,7 +7,8 @@ addrnorm._text or addrnorm._kinhash sets libpostal up.
 """
 import enum
 
-from addrnorm import _DEFAULT, _load, options
+from addrnorm import options
+from addrnorm._library import DEFAULT as _DEFAULT, TokenType, load as _load
 from addrnorm.languages import check_languages
 
 _text = None
@@ -76,8 +77,6 @@ _token_types = None
 def _types():
     global _token_types
     if _token_types is None:
-        from addrnorm import TokenType
-
         _token_types = _TokenTypes((member.value, member) for member in TokenType)
     return _token_types
 

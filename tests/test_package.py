@@ -24,7 +24,7 @@ def test_importing_the_package_sets_nothing_up(python):
         print(json.dumps([cheap, before, first, keys, double.counters()['setup']]))
     """)
     # Pure Python, and nothing of what a de-duplication run loads.
-    cheap_modules = ["addrnorm._wordclass", "addrnorm.classifiers", "addrnorm.dedupe", "addrnorm.dedupe.fields",
+    cheap_modules = ["addrnorm._library", "addrnorm._wordclass", "addrnorm.classifiers", "addrnorm.dedupe", "addrnorm.dedupe.fields",
                      "addrnorm.dedupe.model", "addrnorm.languages", "addrnorm.options", "addrnorm.parsing",
                      "addrnorm.text", "addrnorm.values"]
     assert result == [[65535, 500, addrnorm.__version__], [0, cheap_modules, False], ["Main St"], ["city|Town"], 1]
@@ -44,7 +44,7 @@ def test_an_import_error_with_the_load_failures_text_is_not_taken_for_one(monkey
     def failing(name):
         raise TypeError("Error loading libpostal")
 
-    monkeypatch.setattr(addrnorm.importlib, "import_module", failing)
+    monkeypatch.setattr(addrnorm._library.importlib, "import_module", failing)
     with pytest.raises(TypeError) as raised:
         addrnorm._load("_expand")
     assert type(raised.value) is TypeError

@@ -115,11 +115,11 @@ def tokens_one(address, job):
     if not address.strip():
         return []
     if normalize:
-        found = addrnorm.normalized_tokens(address, whitespace=whitespace, languages=languages) or ()
-        return [[token, kind.name if hasattr(kind, "name") else kind] for token, kind in found]
-    found = addrnorm.tokenize(address, whitespace=whitespace, offsets=True) or ()
+        normalized = addrnorm.normalized_tokens(address, whitespace=whitespace, languages=languages) or ()
+        return [[token, kind.name if hasattr(kind, "name") else kind] for token, kind in normalized]
+    spans = addrnorm.tokenize(address, whitespace=whitespace, offsets=True) or ()
     return [[address[start:end], kind.name if hasattr(kind, "name") else kind, start, end]
-            for start, end, kind in found]
+            for start, end, kind in spans]
 
 
 def warm_up_text():

@@ -8,6 +8,7 @@ import contextlib
 import json
 import tempfile
 import threading
+from typing import Dict
 
 from addrnorm.cli.errors import InputError, OutputError
 from addrnorm.cli.places import Keys, read_places
@@ -154,9 +155,11 @@ def phase(quiet, name):
         return
     done = threading.Event()
 
+    bar = progress.bar
+
     def tick():
         while not done.wait(REDRAW):
-            progress.bar.refresh()
+            bar.refresh()
 
     ticker = threading.Thread(target=tick, daemon=True)
     ticker.start()
@@ -225,7 +228,7 @@ def write(store, clusters, options, writer, run, name):
             progress.advance()
     finally:
         progress.close()
-    by_size = {}
+    by_size: Dict[int, int] = {}
     for size in sizes[1:]:
         by_size[size] = by_size.get(size, 0) + 1
     return by_size

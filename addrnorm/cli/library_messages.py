@@ -14,6 +14,7 @@ import os
 import re
 import sys
 import tempfile
+from typing import IO, List, Optional, TextIO
 
 # Terminal control sequences: colours and the like.
 _CONTROL = re.compile(r"\x1b\[[0-9;?]*[A-Za-z]")
@@ -32,10 +33,10 @@ class LibraryMessages:
     afterwards gives the lines to print (none when libpostal said nothing)."""
 
     def __init__(self):
-        self.messages = []
-        self._saved = None
-        self._file = None
-        self._stderr = None
+        self.messages: List[str] = []
+        self._saved: Optional[int] = None
+        self._file: Optional[IO[bytes]] = None
+        self._stderr: Optional[TextIO] = None
 
     def __enter__(self):
         sys.stderr.flush()
@@ -60,6 +61,8 @@ class LibraryMessages:
         return self
 
     def __exit__(self, *exc_info):
+        # Set by __enter__, which leaves nothing set when it fails.
+        assert self._saved is not None and self._file is not None
         diverted, sys.stderr = sys.stderr, self._stderr
         try:
             diverted.flush()

@@ -3,6 +3,7 @@ columns are libpostal's labels and coordinates, checked against the header;
 the records whose values libpostal would refuse made bad records before the
 workers; and the keys the records gave, for the summary's warnings."""
 import math
+from typing import Optional, Set
 
 from addrnorm.cli.addresses import language_list
 from addrnorm.cli.errors import InputError
@@ -23,7 +24,7 @@ class Keys:
         self.mapping, self.count, self.keyless, self.parse = mapping, 0, 0, parse
         self.header = header
         # JSON Lines have no header to check a mapping against before the run.
-        self.seen = set() if header is None else None
+        self.seen: Optional[Set[str]] = set() if header is None else None
 
     def add(self, record, keys):
         self.count += len(keys or ())

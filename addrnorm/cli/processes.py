@@ -13,6 +13,7 @@ import struct
 import sys
 import time
 import traceback
+from typing import List
 
 from addrnorm.cli.errors import Terminated, WorkerLost
 
@@ -26,7 +27,7 @@ KILL_WAIT = 2.0
 
 # The workers of the runs under way, so that the command can end them
 # whatever becomes of the generators that started them (stop_workers).
-_running = []  # type: list
+_running: list = []
 
 _LENGTH = struct.Struct("!Q")
 
@@ -102,7 +103,7 @@ class Workers:
     stop() ends them, however often it is called."""
 
     def __init__(self, jobs, serve):
-        self.started = []
+        self.started: List[_Worker] = []
         # SIGINT and SIGTERM stay blocked from each fork until the worker has
         # set its own handlers, so that a signal in between neither reaches
         # the worker with the parent's handler nor is lost for the parent.
@@ -193,7 +194,7 @@ def _worker(parent, serve, tasks, results, inherited):
                 break
             chunk = pickle.loads(_read(tasks, _LENGTH.unpack(header)[0]))
             try:
-                reply = (True, serve(chunk))  # type: tuple
+                reply: tuple = (True, serve(chunk))
             except Exception as error:  # noqa: BLE001 - handed to the parent, which raises it
                 reply = (False, (error, traceback.format_exc()))
             try:

@@ -49,15 +49,18 @@ class Progress:
             self.show()
 
     def show(self):
+        bar = self.bar
+        if bar is None:
+            return
         now = time.monotonic()
         self.due = now + REDRAW
         done = self.position() if self.position else self.records
-        if done is not None and self.bar.total:
-            self.bar.n = min(done, self.bar.total)
+        if done is not None and bar.total:
+            bar.n = min(done, bar.total)
         rate = self.records / (now - self.started) if now > self.started else 0
-        self.bar.set_postfix_str("%s, %s %ss/s" % (count(self.records, self.noun), format(int(rate), ","), self.noun),
-                                 refresh=False)
-        self.bar.refresh()
+        bar.set_postfix_str("%s, %s %ss/s" % (count(self.records, self.noun), format(int(rate), ","), self.noun),
+                            refresh=False)
+        bar.refresh()
 
     def close(self):
         if self.bar is not None:

@@ -9,6 +9,7 @@ line of the input is in one or the other or in a record.
 import collections
 import csv
 import json
+from typing import Deque, Tuple
 
 from addrnorm.cli.errors import InputError
 from addrnorm.cli.sources import open_input
@@ -65,7 +66,7 @@ class _Lines:
 
     def __init__(self, lines):
         self.lines = lines
-        self.again = collections.deque()
+        self.again: Deque[Tuple[int, str]] = collections.deque()
         self.taken = []
         self.ran_out = False
 

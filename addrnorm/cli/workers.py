@@ -3,6 +3,9 @@
 record's own fault (BadRecord) makes a result an error; any other exception
 ends the run.
 """
+
+from typing import Any, Callable, List, Optional, Tuple
+
 from addrnorm.cli.processes import Workers, stop_all
 from addrnorm.errors import BadRecord
 
@@ -12,12 +15,13 @@ CHUNK = 256
 
 # (function, options): set before the workers are forked, so that they
 # inherit it rather than receive it with every chunk.
-_job = None
+_job: Optional[Tuple[Callable[[Any, Any], Any], Any]] = None
 
 
 def run_chunk(chunk):
+    assert _job is not None  # set by processed, before any chunk
     function, options = _job
-    results = []
+    results: List[Tuple[int, Any, Any, Optional[str]]] = []
     for number, item in chunk:
         try:
             results.append((number, item, function(item, options), None))

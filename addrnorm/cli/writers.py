@@ -106,6 +106,7 @@ class RecordWriter:
         self._row(record, values)
 
     def _row(self, record, values):
+        assert self.csv is not None  # made with the header, before any row
         self.csv.writerow([_cell(record.get(column)) for column in self.header] + [_cell(item) for item in values])
 
     def close(self):
@@ -210,11 +211,12 @@ class Output:
         """Everything written out, and the target replaced."""
         try:
             self.stream.flush()
-            if self.temporary is None:
+            temporary, target = self.temporary, self.target
+            if temporary is None or target is None:
                 return
             self.stream.close()
-            os.chmod(self.temporary, _mode_for(self.target))
-            os.replace(self.temporary, self.target)
+            os.chmod(temporary, _mode_for(target))
+            os.replace(temporary, target)
             self.temporary = None
         except BrokenPipeError:
             raise

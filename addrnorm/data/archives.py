@@ -116,8 +116,10 @@ def extract(stream, folders, into):
                 raise Failure("unexpected layout: member %s appears twice" % member.name)
             seen.add(relative)
             os.makedirs(os.path.dirname(target), exist_ok=True)
+            content = archive.extractfile(member)
+            assert content is not None  # member_path lets only files and folders through
             with open(target, "wb") as out:
-                shutil.copyfileobj(archive.extractfile(member), out, CHUNK)
+                shutil.copyfileobj(content, out, CHUNK)
     # The gzip trailer's checksum and length are checked at the very end.
     while unpacked.read(CHUNK):
         pass

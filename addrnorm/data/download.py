@@ -42,9 +42,8 @@ def check(folder, parser=False):
     """Sets libpostal (and, with parser, its parser) up from the folder in a
     child process and expands (and parses) one address: the data must work,
     not merely be there."""
-    import addrnorm
-
-    package_parent = os.path.dirname(os.path.dirname(os.path.abspath(addrnorm.__file__)))
+    # addrnorm/data/download.py: the folder that holds the package.
+    package_parent = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     env = dict(os.environ, LIBPOSTAL_DATA_DIR=folder)
     try:
         process = subprocess.run([sys.executable, "-c", CHECK_PARSER if parser else CHECK, package_parent,
