@@ -7,7 +7,10 @@ import sys
 
 import pytest
 
-from addrnorm import cli
+from addrnorm import LibpostalLoadError, cli
+from addrnorm.cli import workers
+from addrnorm.errors import BadRecord
+from addrnorm.values import Refused
 from addrnorm.options import EXPAND_FLAGS, FLAG_DEFAULTS, GEOHASH_PRECISION, HASH_FLAGS
 from shared import DEDUPE_RUNS
 from terminal import run_on_a_terminal
@@ -199,6 +202,29 @@ def test_an_argument_the_file_system_could_not_decode_is_a_bad_record(name):
     assert process.returncode == 1, process.stderr
     assert "<arguments>: line 2: bytes that are not utf-8" in process.stderr
     assert "internal error" not in process.stderr
+
+
+def _raising(error):
+    def function(item, options):
+        raise error
+    return function
+
+
+@pytest.mark.parametrize("error, said", [
+    (BadRecord("no field 'city'"), "no field 'city'"),
+    (Refused("field 'city': a list is no text"), "refused: field 'city': a list is no text"),
+], ids=["bad-record", "refused"])
+def test_a_records_own_fault_is_its_result(error, said):
+    assert list(workers.processed([(1, "x"), (2, "y")], _raising(error), None, 1)) == [
+        (1, "x", None, said), (2, "y", None, said)]
+
+
+@pytest.mark.parametrize("error", [TypeError("a fault"), ValueError("a fault"), KeyError("a fault"),
+                                   LibpostalLoadError("Error loading libpostal")],
+                         ids=["TypeError", "ValueError", "KeyError", "load-error"])
+def test_any_other_error_is_no_records_fault(error):
+    with pytest.raises(type(error)):
+        list(workers.processed([(1, "x")], _raising(error), None, 1))
 
 
 # A fault of the code in the call a worker makes per record: not the

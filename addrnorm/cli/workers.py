@@ -1,13 +1,14 @@
 """Runs a function over numbered items, in this process or in forked workers
 (addrnorm.cli.processes), giving the results back in input order.  Only a
-record's own fault (BadRecord) makes a result an error; any other exception
-ends the run.
+record's own fault makes a result an error (BadRecord, or a value the value
+policy refuses); any other exception ends the run.
 """
 
 from typing import Any, Callable, List, Optional, Tuple
 
 from addrnorm.cli.processes import Workers, stop_all
 from addrnorm.errors import BadRecord
+from addrnorm.values import Refused
 
 # Items go to the workers in chunks: large enough that the crossing costs
 # little, small enough that order is kept with little held back.
@@ -29,6 +30,8 @@ def run_chunk(chunk):
             # Only a record's own fault is skippable: any other exception is
             # a fault of the code (or libpostal not set up) and ends the run.
             results.append((number, item, None, str(error)))
+        except Refused as error:
+            results.append((number, item, None, "refused: %s" % error))
     return results
 
 
