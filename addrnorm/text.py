@@ -99,10 +99,10 @@ def tokenize(text, whitespace=False, offsets=False):
     Returns ``None`` when libpostal gives no result (it gives one for any
     text, short of memory).
 
-    >>> tokenize("Hauptstraße 5, Berlin")
+    >>> tokenize("Hauptstraße 5, Berlin")  # doctest: +NORMALIZE_WHITESPACE
     [('Hauptstraße', <TokenType.WORD: 1>), ('5', <TokenType.NUMERIC: 50>), (',', <TokenType.COMMA: 103>),
      ('Berlin', <TokenType.WORD: 1>)]
-    >>> tokenize("東京都6-10-1", offsets=True)
+    >>> tokenize("東京都6-10-1", offsets=True)  # doctest: +NORMALIZE_WHITESPACE
     [(0, 1, <TokenType.IDEOGRAPHIC_CHAR: 3>), (1, 2, <TokenType.IDEOGRAPHIC_CHAR: 3>),
      (2, 3, <TokenType.IDEOGRAPHIC_CHAR: 3>), (3, 9, <TokenType.NUMERIC: 50>)]
     """

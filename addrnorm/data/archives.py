@@ -8,6 +8,7 @@ import shutil
 import sys
 import tarfile
 import zlib
+from typing import IO, cast
 
 from addrnorm.datadir import RELEASE
 
@@ -101,7 +102,9 @@ def member_path(member, folders):
 
 def extract(stream, folders, into):
     """Unpacks a gzipped tar stream into the folder, member by member."""
-    unpacked = gzip.GzipFile(fileobj=stream, mode="rb")
+    # A binary file, which older releases of the standard library's stubs do
+    # not count as IO[bytes].
+    unpacked = cast(IO[bytes], gzip.GzipFile(fileobj=stream, mode="rb"))
     seen = set()
     with tarfile.open(fileobj=unpacked, mode="r|") as archive:
         for member in archive:
