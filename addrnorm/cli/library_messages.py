@@ -14,7 +14,8 @@ import os
 import re
 import sys
 import tempfile
-from typing import IO, List, Optional, TextIO
+import typing
+from typing import List, Optional
 
 # Terminal control sequences: colours and the like.
 _CONTROL = re.compile(r"\x1b\[[0-9;?]*[A-Za-z]")
@@ -35,8 +36,10 @@ class LibraryMessages:
     def __init__(self):
         self.messages: List[str] = []
         self._saved: Optional[int] = None
-        self._file: Optional[IO[bytes]] = None
-        self._stderr: Optional[TextIO] = None
+        # (typing's IO classes as typing.*: stubtest would take them for
+        # this module's own, and they differ between interpreters.)
+        self._file: Optional[typing.IO[bytes]] = None
+        self._stderr: Optional[typing.TextIO] = None
 
     def __enter__(self):
         sys.stderr.flush()

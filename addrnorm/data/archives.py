@@ -7,8 +7,8 @@ import os
 import shutil
 import sys
 import tarfile
+import typing
 import zlib
-from typing import IO, cast
 
 from addrnorm.datadir import RELEASE
 
@@ -104,7 +104,7 @@ def extract(stream, folders, into):
     """Unpacks a gzipped tar stream into the folder, member by member."""
     # A binary file, which older releases of the standard library's stubs do
     # not count as IO[bytes].
-    unpacked = cast(IO[bytes], gzip.GzipFile(fileobj=stream, mode="rb"))
+    unpacked = typing.cast(typing.IO[bytes], gzip.GzipFile(fileobj=stream, mode="rb"))
     seen = set()
     with tarfile.open(fileobj=unpacked, mode="r|") as archive:
         for member in archive:
