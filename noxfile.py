@@ -158,8 +158,9 @@ def configure_and_build(session, *options, build=None, double=True, env=None):
     session.install("-r", os.path.join(ROOT, "tests", "requirements.txt"))
     build = build or build_dir(session)
     python = os.path.join(session.virtualenv.location, "bin", "python")
-    session.run("cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DADDRNORM_TEST_DOUBLE=" + ("ON" if double else "OFF"),
-                "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DPython_EXECUTABLE=" + python, *options, env=env)
+    session.run("cmake", "-S", ROOT, "-B", build, "-G", "Ninja",
+                "-DADDRNORM_TEST_DOUBLE=" + ("ON" if double else "OFF"), "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
+                "-DPython_EXECUTABLE=" + python, *options, env=env)
     session.run("cmake", "--build", build, env=env)
     return build
 
@@ -363,18 +364,27 @@ def fuzz(session):
 SOURCES = ["core", "duplicate", "expand", "kinhash", "parser", "text", "wordclass"]
 
 
-@nox.session(python=False, tags=LIBRARY_LANE)
+@nox.session(python=INTERPRETERS[-1], venv_backend="venv", tags=LIBRARY_LANE)
 def lint(session):
-    """clang-tidy (checks in .clang-tidy) and cppcheck over the modules' sources: no finding allowed."""
+    """ruff, mypy and import-linter over the package (their settings in pyproject.toml); clang-tidy (checks in
+    .clang-tidy) and cppcheck over the modules' sources: no finding allowed."""
+    session.install("-r", os.path.join(ROOT, "requirements-lint.txt"))
+    session.run("ruff", "check", "--no-cache", os.path.join(ROOT, "addrnorm"), os.path.join(ROOT, "noxfile.py"),
+                os.path.join(ROOT, "tools"))
+    with session.chdir(ROOT):
+        # The stubs stand for the extension modules: no build needed.
+        session.run("mypy", "--python-version", "3.8", "--cache-dir",
+                    os.path.join(ROOT, "build", "mypy-cache"), "addrnorm")
+        session.run("lint-imports", "--no-cache", env={"PYTHONPATH": ROOT})
     build = os.path.join(ROOT, "build", "lint")
     session.run("cmake", "-S", ROOT, "-B", build, "-DADDRNORM_TEST_DOUBLE=ON", "-DCMAKE_EXPORT_COMPILE_COMMANDS=ON",
-                silent=True)
+                silent=True, external=True)
     sources = sorted(path for folder in SOURCES for path in glob.glob(os.path.join(ROOT, folder, "*.cpp")))
-    session.run("clang-tidy", "--quiet", "-p", build, *sources)
+    session.run("clang-tidy", "--quiet", "-p", build, *sources, external=True)
     session.run("cppcheck", "--std=c++17", "--language=c++", "--enable=warning,performance,portability,style",
                 "--error-exitcode=1", "--inline-suppr", "--quiet", "-I", os.path.join(ROOT, "core"),
                 "-I", os.path.join(ROOT, "tests", "double"), "--suppress=missingIncludeSystem",
-                *[os.path.join(ROOT, folder) for folder in SOURCES])
+                *[os.path.join(ROOT, folder) for folder in SOURCES], external=True)
 
 
 @nox.session(python=INTERPRETERS[-1:], venv_backend="venv", tags=DOUBLE_LANE)

@@ -9,11 +9,9 @@ from the data directory that ``addrnorm.datadir`` chooses
 (``LIBPOSTAL_DATA_DIR``, addrnorm's own, or libpostal's compiled-in one).
 """
 import enum
-import importlib
-import sys
 
-from . import _wordclass, options
-from . import values as _values
+from . import options, values as _values
+from ._library import DEFAULT as _DEFAULT, LibpostalLoadError, TokenType, load as _load
 from .languages import check_languages
 
 __version__ = "0.1.0"
@@ -42,48 +40,6 @@ __all__ = [
 ]
 
 
-class LibpostalLoadError(TypeError):
-    """libpostal could not be set up: as a rule its data files are missing.
-
-    A ``TypeError``, as the extension modules raise it ("Error loading libpostal");
-    the message names the data directory tried, the files missing there and
-    the command that fetches them.
-    """
-
-
-class _DataDirectoryChoice:
-    """Hands the package's choice of data directory to _expand, _kinhash and
-    _duplicate before each import that sets libpostal up, however it is
-    imported (the package's functions, ``import addrnorm._expand``, ``from
-    addrnorm import _kinhash``).  It finds no module itself: the import goes
-    on as usual."""
-
-    chooses_for_addrnorm = True
-
-    @staticmethod
-    def find_spec(name, path=None, target=None):
-        if name in ("addrnorm._expand", "addrnorm._kinhash", "addrnorm._duplicate", "addrnorm._text", "addrnorm._parser"):
-            from addrnorm import datadir
-
-            datadir.prepare()
-        return None
-
-
-if not any(getattr(finder, "chooses_for_addrnorm", False) for finder in sys.meta_path):
-    sys.meta_path.insert(0, _DataDirectoryChoice)
-
-
-def _load(name):
-    try:
-        return importlib.import_module("addrnorm." + name)
-    except TypeError as error:
-        if str(error) != "Error loading libpostal":
-            raise
-        from addrnorm import datadir
-
-        raise LibpostalLoadError(datadir.load_error_message(parser=name == "_parser")) from error
-
-
 # The extension functions, looked up on first use: importing _expand,
 # _kinhash or _duplicate sets libpostal up, which takes seconds and gigabytes
 # with the real data.  The package's names stay the Python functions below
@@ -104,21 +60,6 @@ def _bind_kinhash():
     _near_dupe_hashes = _load("_kinhash").near_dupe_hashes
     return _near_dupe_hashes
 
-
-class _LibpostalDefault:
-    """The default of every option whose default is libpostal's own: an
-    option left at it is not passed on, so the extension function fetches
-    libpostal's default afresh on each call, as when it is called without it."""
-
-    # No __slots__: on 3.6 and 3.7, a dict-less instance held as the
-    # functions' default kept the extension modules alive through interpreter
-    # exit, so libpostal was never torn down.
-
-    def __repr__(self):
-        return "<libpostal's default>"
-
-
-_DEFAULT = _LibpostalDefault()
 
 # root's default; the wrapper passes root on only when it is not this very
 # object, so that root=False or root=0.0 still reach the extension's checks.
@@ -251,28 +192,35 @@ class AddressComponent(enum.IntFlag):
     ALL = 0xFFFF
 
 
-_TOKEN_PREFIX = "TOKEN_TYPE_"
-
-TokenType = enum.IntEnum(
-    "TokenType",
-    [(name[len(_TOKEN_PREFIX):], value) for name, value in vars(_wordclass).items() if name.startswith(_TOKEN_PREFIX)],
-    module=__name__,
+# Last: the names above are the package's first.
+from .classifiers import (  # noqa: E402
+    DuplicateStatus,
+    is_floor_duplicate,
+    is_house_number_duplicate,
+    is_name_duplicate,
+    is_name_duplicate_fuzzy,
+    is_po_box_duplicate,
+    is_postal_code_duplicate,
+    is_street_duplicate,
+    is_street_duplicate_fuzzy,
+    is_toponym_duplicate,
+    is_unit_duplicate,
 )
-TokenType.__doc__ = "libpostal's token types, the classes its tokenizer gives a token (TokenType.WORD is 1)."
-
 from .dedupe import find_duplicates  # noqa: E402
-
 from .parsing import parse_address, parsed_fields  # noqa: E402
-
-# Last: they use _load and _DEFAULT above.
-from .classifiers import (DuplicateStatus, is_floor_duplicate, is_house_number_duplicate,  # noqa: E402
-                          is_name_duplicate, is_name_duplicate_fuzzy, is_po_box_duplicate, is_postal_code_duplicate,
-                          is_street_duplicate, is_street_duplicate_fuzzy, is_toponym_duplicate, is_unit_duplicate)
 
 # libpostal's tokenizer, normalization, language classifier, name keys and
 # place languages.
-from .text import (StringOption, TokenOption, classify_language, near_dupe_name_hashes,  # noqa: E402
-                   normalize_string, normalized_tokens, place_languages, tokenize)
+from .text import (  # noqa: E402
+    StringOption,
+    TokenOption,
+    classify_language,
+    near_dupe_name_hashes,
+    normalize_string,
+    normalized_tokens,
+    place_languages,
+    tokenize,
+)
 
 __all__ += ["StringOption", "TokenOption", "classify_language", "near_dupe_name_hashes", "normalize_string",
             "normalized_tokens", "place_languages", "tokenize"]

@@ -5,7 +5,9 @@ from typing import Final, Sequence
 DEFAULT_STRING_OPTIONS: Final[int]
 DEFAULT_TOKEN_OPTIONS: Final[int]
 
-def tokenize(text: str, whitespace: int = 0, offsets: int = 0) -> list[tuple[str, int]] | list[tuple[int, int, int]] | None: ...
+def tokenize(
+    text: str, whitespace: int = 0, offsets: int = 0
+) -> list[tuple[str, int]] | list[tuple[int, int, int]] | None: ...
 def normalize_string(text: str, options: int = ..., languages: Sequence[str] | None = None) -> str | None: ...
 def normalized_tokens(
     text: str,

@@ -8,7 +8,7 @@ addrnorm._duplicate sets libpostal up.
 """
 import enum
 
-from addrnorm import _DEFAULT, _load
+from addrnorm._library import DEFAULT as _DEFAULT, load as _load
 from addrnorm.languages import check_languages
 from addrnorm.values import argument_text, call_values
 

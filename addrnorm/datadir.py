@@ -13,6 +13,8 @@ import re
 import shlex
 import sys
 import warnings
+from types import FrameType
+from typing import Dict, Optional
 
 RELEASE = "v1.0.0"
 BASE_FILES = ("address_expansions/address_dictionary.dat", "numex/numex.dat", "transliteration/transliteration.dat")
@@ -71,7 +73,7 @@ def missing(directory, names=FILES):
 
 def markers(directory):
     """Each marker file's version, None where it is missing."""
-    found = {}
+    found: Dict[str, Optional[str]] = {}
     for name, _ in MARKERS:
         try:
             with open(os.path.join(directory, name), encoding="utf-8") as marker:
@@ -175,7 +177,8 @@ def _caller_level():
     not counted."""
     inside = (os.path.dirname(os.path.abspath(__file__)) + os.sep, "<frozen importlib",
               os.path.dirname(os.path.abspath(importlib.machinery.__file__)) + os.sep)
-    level, frame = 1, sys._getframe(1)
+    level = 1
+    frame: Optional[FrameType] = sys._getframe(1)
     while frame is not None and frame.f_code.co_filename.startswith(inside):
         frame = frame.f_back
         if frame is not None and not ("importlib" in frame.f_code.co_filename and

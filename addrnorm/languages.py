@@ -21,7 +21,7 @@ KNOWN = (
 _KNOWN = frozenset(KNOWN)
 
 # Codes already warned of: once a process, not once a call.
-_warned = set()  # type: Set[str]
+_warned: Set[str] = set()
 
 
 class UnknownLanguageWarning(UserWarning):
@@ -36,7 +36,7 @@ def unknown_message(codes):
 # Codes already found well formed, so that a call with the usual one or two
 # codes costs a set look-up per code, not a regular expression.  At most
 # 26**2 + 26**3 entries.
-_good_codes = set()  # type: Set[str]
+_good_codes: Set[str] = set()
 
 
 def check_languages(languages):

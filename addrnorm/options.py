@@ -80,4 +80,5 @@ LABELS = (
     "country_region", "country", "world_region", "phone", "website",
 )
 
-__all__ = ["EXPAND_FLAGS", "EXPAND_KEYWORDS", "FLAG_DEFAULTS", "GEOHASH_LENGTH", "GEOHASH_PRECISION", "HASH_FLAGS", "HASH_KEYWORDS", "LABELS"]
+__all__ = ["EXPAND_FLAGS", "EXPAND_KEYWORDS", "FLAG_DEFAULTS", "GEOHASH_LENGTH", "GEOHASH_PRECISION", "HASH_FLAGS",
+           "HASH_KEYWORDS", "LABELS"]

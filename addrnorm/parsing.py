@@ -10,8 +10,9 @@ importing addrnorm._parser sets libpostal's parser up (seconds, and about
 2 GB of memory that forked workers share).
 """
 import re
+from typing import Dict
 
-from addrnorm import _load
+from addrnorm._library import load as _load
 from addrnorm.options import LABELS as HASH_LABELS
 
 # libpostal 1.1's parser labels, in the order of its model's classes: the
@@ -87,7 +88,7 @@ def parsed_fields(parsed):
     >>> parsed_fields([('781', 'house_number'), ('franklin ave', 'road'), ('brooklyn', 'city')])
     {'house_number': '781', 'road': 'franklin ave', 'city': 'brooklyn'}
     """
-    fields = {}
+    fields: Dict[str, str] = {}
     for component, label in parsed:
         fields[label] = fields[label] + " " + component if label in fields else component
     return fields

@@ -7,7 +7,8 @@ addrnorm._text or addrnorm._kinhash sets libpostal up.
 """
 import enum
 
-from addrnorm import _DEFAULT, _load, options
+from addrnorm import options
+from addrnorm._library import DEFAULT as _DEFAULT, TokenType, load as _load
 from addrnorm.languages import check_languages
 
 _text = None
@@ -76,8 +77,6 @@ _token_types = None
 def _types():
     global _token_types
     if _token_types is None:
-        from addrnorm import TokenType
-
         _token_types = _TokenTypes((member.value, member) for member in TokenType)
     return _token_types
 
@@ -100,10 +99,12 @@ def tokenize(text, whitespace=False, offsets=False):
     Returns ``None`` when libpostal gives no result (it gives one for any
     text, short of memory).
 
-    >>> tokenize("Hauptstraße 5, Berlin")
-    [('Hauptstraße', <TokenType.WORD: 1>), ('5', <TokenType.NUMERIC: 50>), (',', <TokenType.COMMA: 103>), ('Berlin', <TokenType.WORD: 1>)]
-    >>> tokenize("東京都6-10-1", offsets=True)
-    [(0, 1, <TokenType.IDEOGRAPHIC_CHAR: 3>), (1, 2, <TokenType.IDEOGRAPHIC_CHAR: 3>), (2, 3, <TokenType.IDEOGRAPHIC_CHAR: 3>), (3, 9, <TokenType.NUMERIC: 50>)]
+    >>> tokenize("Hauptstraße 5, Berlin")  # doctest: +NORMALIZE_WHITESPACE
+    [('Hauptstraße', <TokenType.WORD: 1>), ('5', <TokenType.NUMERIC: 50>), (',', <TokenType.COMMA: 103>),
+     ('Berlin', <TokenType.WORD: 1>)]
+    >>> tokenize("東京都6-10-1", offsets=True)  # doctest: +NORMALIZE_WHITESPACE
+    [(0, 1, <TokenType.IDEOGRAPHIC_CHAR: 3>), (1, 2, <TokenType.IDEOGRAPHIC_CHAR: 3>),
+     (2, 3, <TokenType.IDEOGRAPHIC_CHAR: 3>), (3, 9, <TokenType.NUMERIC: 50>)]
     """
     function = (_text or _bind_text()).tokenize
     try:

@@ -13,6 +13,7 @@ postcode).
 import decimal
 import numbers
 import warnings
+from typing import Any, Dict, List
 
 from addrnorm.options import LABELS
 
@@ -25,7 +26,7 @@ _LABELS = frozenset(LABELS)
 
 # Numbers with a decimal text: ints, floats (numpy's too), decimals; not
 # complex numbers.
-_NUMBERS = (numbers.Real, decimal.Decimal)  # type: tuple
+_NUMBERS: tuple = (numbers.Real, decimal.Decimal)
 
 
 class Refused(TypeError):
@@ -107,7 +108,8 @@ def record_values(records, mapping=None, parse=()):
     and the field refused.  Warns, as the command does, when no field of any
     record is one of libpostal's labels, or none is a name or an address."""
     mapping = mapping or {}
-    checked, columns = [], {}
+    checked: List[Dict[str, Any]] = []
+    columns: Dict[str, None] = {}
     for index, record in enumerate(records):
         if not hasattr(record, "keys"):
             raise TypeError("records[%d] is a %s, not a mapping of fields to values" % (index, type(record).__name__))

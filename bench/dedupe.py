@@ -131,7 +131,7 @@ def run_one(data, truth, kind, jobs, libpostal, temp_dir, memory_limit):
     from addrnorm.dedupe.deduplication import Deduplication
     from addrnorm.dedupe.fields import fields_of
     from addrnorm.dedupe.model import DEFAULT_MAX_BLOCK, DEFAULT_THRESHOLD
-    from addrnorm.parallel import processed
+    from addrnorm.cli.workers import processed
 
     mapping = MAPPINGS[kind]
     fields = fields_of(mapping, list(mapping))

@@ -57,6 +57,22 @@ PyObject *share_registry() {
     return registry;
 }
 
+// A failed set-up raises the package's LibpostalLoadError (a TypeError), so
+// that the package knows the failure by its type and not by its message; a
+// plain TypeError when the package is not imported.  The package then says
+// which data directory it tried.
+void set_load_error() {
+    PyObject *modules = PyImport_GetModuleDict();
+    PyObject *package = modules != nullptr ? PyDict_GetItemString(modules, "addrnorm") : nullptr;
+    PyRef found = PyRef::made(package != nullptr ? PyObject_GetAttrString(package, "LibpostalLoadError") : nullptr);
+    PyErr_Clear();
+    PyObject *type = PyExc_TypeError;
+    if (found && PyType_Check(found.get()) &&
+        PyType_IsSubtype(reinterpret_cast<PyTypeObject *>(found.get()), reinterpret_cast<PyTypeObject *>(type)))
+        type = found.get();
+    PyErr_SetString(type, "Error loading libpostal");
+}
+
 // A new reference to the process's share capsule, made on first use.
 PyObject *find_share() {
     PyObject *registry = share_registry();
@@ -124,7 +140,7 @@ bool acquire_library(PyObject *module) {
         }
         if (!set_up(directory)) {
             if (!share->directory_decided) PyMem_RawFree(directory);
-            PyErr_SetString(PyExc_TypeError, "Error loading libpostal");
+            set_load_error();
             return false;
         }
         if (!share->directory_decided) {
@@ -141,7 +157,7 @@ bool acquire_parser(PyObject *module) {
     ModuleState *state = module_state(module);
     LibraryShare *share = state->library_share != nullptr ? share_of(state->library_share) : nullptr;
     if (share == nullptr) {
-        PyErr_SetString(PyExc_TypeError, "Error loading libpostal");
+        set_load_error();
         return false;
     }
     if (state->holds_parser) return true;
@@ -149,7 +165,7 @@ bool acquire_parser(PyObject *module) {
     // library was set up from, so the two never come from different data.
     if (share->parser_holders == 0 &&
         !(share->directory ? libpostal_setup_parser_datadir(share->directory) : libpostal_setup_parser())) {
-        PyErr_SetString(PyExc_TypeError, "Error loading libpostal");
+        set_load_error();
         return false;
     }
     share->parser_holders++;

@@ -16,7 +16,8 @@ namespace addrnorm {
 // when it is set and not empty, else from libpostal's compiled-in one.  The
 // process's first successful set-up decides the directory; later set-ups
 // (after a teardown) read the same one.  On failure sets TypeError "Error
-// loading libpostal" (MemoryError when the name cannot be copied) and leaves
+// loading libpostal", as the package's LibpostalLoadError when the package is
+// imported (MemoryError when the name cannot be copied) and leaves
 // the module holding no share and the library as it was.
 bool acquire_library(PyObject *module);
 
@@ -24,7 +25,8 @@ bool acquire_library(PyObject *module);
 // of the library the module already holds, setting the parser up from the
 // same data directory if no instance holds it.  Its model takes seconds and
 // about 2 GB to load, so only the module that parses takes it.  On failure
-// sets TypeError "Error loading libpostal" and leaves the parser as it was.
+// sets TypeError "Error loading libpostal" (LibpostalLoadError, as above) and
+// leaves the parser as it was.
 bool acquire_parser(PyObject *module);
 
 // Gives the module's share back (with its share of the parser, if any), at most once; tears the library down when it

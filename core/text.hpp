@@ -13,6 +13,12 @@
 
 namespace addrnorm {
 
+// The bytes a language code may take with its NUL: libpostal copies each
+// code into a buffer of this size (LIBPOSTAL_MAX_LANGUAGE_LEN, which the
+// test double's header does not carry), so a longer one is refused ("string
+// exceeded maximum length") rather than cut short.
+constexpr Py_ssize_t language_code_size = 4;
+
 // One str (or str subclass) to a new heap copy of its UTF-8 form, up to its
 // first NUL.  Null with an exception set on failure (MemoryError when the
 // heap is exhausted).

@@ -49,6 +49,7 @@
 
 #include "../core/library.hpp"
 #include "../core/lifecycle.hpp"
+#include "../core/methods.hpp"
 #include "../core/owned.hpp"
 #include "../core/text.hpp"
 
@@ -130,7 +131,7 @@ double *sequence_to_scores(PyObject *object, size_t *count) {
 
 // The language codes, at most three bytes each as in _expand and _kinhash.
 bool languages_to_codes(PyObject *languages, Utf8Array &codes) {
-    return !PySequence_Check(languages) || sequence_to_utf8_array(languages, 4, codes);
+    return !PySequence_Check(languages) || sequence_to_utf8_array(languages, language_code_size, codes);
 }
 
 PyObject *status_to_int(libpostal_duplicate_status_t status) { return PyLong_FromLong(static_cast<long>(status)); }
@@ -285,10 +286,6 @@ PyObject *is_fuzzy_duplicate(PyObject *, PyObject *args, PyObject *kwargs) {
 
 const char name_fuzzy_format[] = "OOOO|Odd:is_name_duplicate_fuzzy";
 const char street_fuzzy_format[] = "OOOO|Odd:is_street_duplicate_fuzzy";
-
-PyCFunction as_method(PyObject *(*function)(PyObject *, PyObject *, PyObject *)) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
 
 constexpr int keywords = METH_VARARGS | METH_KEYWORDS;
 

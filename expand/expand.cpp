@@ -20,6 +20,7 @@
 #include "../core/flags.hpp"
 #include "../core/library.hpp"
 #include "../core/lifecycle.hpp"
+#include "../core/methods.hpp"
 #include "../core/normalize_flags.hpp"
 #include "../core/owned.hpp"
 #include "../core/text.hpp"
@@ -117,7 +118,7 @@ PyObject *expand_address(PyObject *, PyObject *args, PyObject *kwargs) {
     // language list in place.
     Utf8Array codes;
     if (PySequence_Check(languages)) {
-        if (!sequence_to_utf8_array(languages, 4, codes)) return nullptr;
+        if (!sequence_to_utf8_array(languages, language_code_size, codes)) return nullptr;
         if (codes.items() != nullptr) {
             options.languages = codes.items();
             options.num_languages = codes.count();
@@ -135,7 +136,7 @@ PyObject *expand_address(PyObject *, PyObject *args, PyObject *kwargs) {
 }
 
 PyMethodDef expand_methods[] = {
-    {"expand_address", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(expand_address)),
+    {"expand_address", as_method(expand_address),
      METH_VARARGS | METH_KEYWORDS, "expand_address(text, **kw)"},
     {nullptr, nullptr, 0, nullptr},
 };

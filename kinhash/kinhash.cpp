@@ -32,6 +32,7 @@
 #include "../core/flags.hpp"
 #include "../core/library.hpp"
 #include "../core/lifecycle.hpp"
+#include "../core/methods.hpp"
 #include "../core/normalize_flags.hpp"
 #include "../core/owned.hpp"
 #include "../core/text.hpp"
@@ -154,7 +155,7 @@ PyObject *near_dupe_hashes(PyObject *, PyObject *args, PyObject *kwargs) {
     options.geohash_precision = geohash_precision;
 
     Utf8Array codes;
-    if (PySequence_Check(languages) && !sequence_to_utf8_array(languages, 4, codes)) return nullptr;
+    if (PySequence_Check(languages) && !sequence_to_utf8_array(languages, language_code_size, codes)) return nullptr;
     Utf8Array label_array;
     Utf8Array value_array;
     if (!record_to_arrays(labels, values, label_array, value_array)) return nullptr;
@@ -224,7 +225,7 @@ PyObject *near_dupe_name_hashes(PyObject *, PyObject *args, PyObject *kwargs) {
     // language list in place.
     Utf8Array codes;
     if (PySequence_Check(languages)) {
-        if (!sequence_to_utf8_array(languages, 4, codes)) return nullptr;
+        if (!sequence_to_utf8_array(languages, language_code_size, codes)) return nullptr;
         if (codes.items() != nullptr) {
             options.languages = codes.items();
             options.num_languages = codes.count();
@@ -265,11 +266,11 @@ PyObject *place_languages(PyObject *, PyObject *args, PyObject *kwargs) {
 }
 
 PyMethodDef kinhash_methods[] = {
-    {"near_dupe_hashes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(near_dupe_hashes)),
+    {"near_dupe_hashes", as_method(near_dupe_hashes),
      METH_VARARGS | METH_KEYWORDS, "near_dupe_hashes(labels, values, **kw)"},
-    {"near_dupe_name_hashes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(near_dupe_name_hashes)),
+    {"near_dupe_name_hashes", as_method(near_dupe_name_hashes),
      METH_VARARGS | METH_KEYWORDS, "near_dupe_name_hashes(name, **kw)"},
-    {"place_languages", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(place_languages)),
+    {"place_languages", as_method(place_languages),
      METH_VARARGS | METH_KEYWORDS, "place_languages(labels, values)"},
     {nullptr, nullptr, 0, nullptr},
 };

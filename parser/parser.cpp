@@ -34,6 +34,7 @@
 
 #include "../core/library.hpp"
 #include "../core/lifecycle.hpp"
+#include "../core/methods.hpp"
 #include "../core/owned.hpp"
 #include "../core/text.hpp"
 
@@ -190,7 +191,7 @@ PyObject *parse_address(PyObject *module, PyObject *args, PyObject *kwargs) {
 }
 
 PyMethodDef parser_methods[] = {
-    {"parse_address", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(parse_address)),
+    {"parse_address", as_method(parse_address),
      METH_VARARGS | METH_KEYWORDS, "parse_address(address, language=None, country=None)"},
     {nullptr, nullptr, 0, nullptr},
 };

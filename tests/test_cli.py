@@ -7,7 +7,10 @@ import sys
 
 import pytest
 
-from addrnorm import cli
+from addrnorm import LibpostalLoadError, cli
+from addrnorm.cli import workers
+from addrnorm.errors import BadRecord
+from addrnorm.values import Refused
 from addrnorm.options import EXPAND_FLAGS, FLAG_DEFAULTS, GEOHASH_PRECISION, HASH_FLAGS
 from shared import DEDUPE_RUNS
 from terminal import run_on_a_terminal
@@ -164,7 +167,12 @@ BAD = [
     ("bytes.csv", b"city\nX\n\xc3\n", ["hash"], "line 3: bytes that are not UTF-8"),
     ("json.jsonl", '{"city": "X"}\n{"city": \n[1]\n', ["hash"], "line 2: not JSON"),
     ("surrogate.jsonl", '{"city": "X"}\n{"city": "\\ud800"}\n', ["hash"],
-     "line 2: refused: all elements must be strings"),
+     "line 2: text that is not Unicode: a lone surrogate \\ud800"),
+    ("surrogate-key.jsonl", '{"city": "X"}\n{"\\udfff": "Y"}\n', ["expand", "--column", "city"],
+     "line 2: text that is not Unicode: a lone surrogate \\udfff"),
+    # libpostal's geohash has no cell for it.
+    ("infinite.csv", "city,lat,lon\nX,1,2\nY,1,-inf\n", ["hash", "--lat", "lat", "--lon", "lon"],
+     "line 3: no usable lat/lon coordinates"),
 ]
 
 
@@ -184,6 +192,67 @@ def test_skip_bad_reports_at_the_end_and_exits_1(tmp_path, name, text, argv, mes
     assert process.returncode == 1
     assert "skipped" in process.stderr and "%s: %s" % (path, message) in process.stderr
     assert all(json.loads(line) for line in process.stdout.splitlines())
+
+
+@pytest.mark.parametrize("name", ["expand", "parse", "language"])
+def test_an_argument_the_file_system_could_not_decode_is_a_bad_record(name):
+    # The interpreter keeps its bytes as lone surrogates, which libpostal
+    # cannot take: the record is bad, not the code at fault.
+    process = command(name, "Main St", b"Rue \xff", "--skip-bad")
+    assert process.returncode == 1, process.stderr
+    assert "<arguments>: line 2: bytes that are not utf-8" in process.stderr
+    assert "internal error" not in process.stderr
+
+
+def _raising(error):
+    def function(item, options):
+        raise error
+    return function
+
+
+@pytest.mark.parametrize("error, said", [
+    (BadRecord("no field 'city'"), "no field 'city'"),
+    (Refused("field 'city': a list is no text"), "refused: field 'city': a list is no text"),
+], ids=["bad-record", "refused"])
+def test_a_records_own_fault_is_its_result(error, said):
+    assert list(workers.processed([(1, "x"), (2, "y")], _raising(error), None, 1)) == [
+        (1, "x", None, said), (2, "y", None, said)]
+
+
+@pytest.mark.parametrize("error", [TypeError("a fault"), ValueError("a fault"), KeyError("a fault"),
+                                   LibpostalLoadError("Error loading libpostal")],
+                         ids=["TypeError", "ValueError", "KeyError", "load-error"])
+def test_any_other_error_is_no_records_fault(error):
+    with pytest.raises(type(error)):
+        list(workers.processed([(1, "x")], _raising(error), None, 1))
+
+
+# A fault of the code in the call a worker makes per record: not the
+# record's, so never a skipped record or status 2.
+FAULTS = [
+    ("expand", ["expand", "Main St", "Rue X"], "addrnorm.cli.expand", "expand_one"),
+    ("hash", ["hash", "-"], "addrnorm.cli.hash", "hash_one"),
+]
+
+
+@pytest.mark.parametrize("jobs", ["1", "2"])
+@pytest.mark.parametrize("name, argv, module, function", FAULTS, ids=[row[0] for row in FAULTS])
+def test_a_fault_in_the_code_ends_the_run_with_status_1_and_its_traceback(name, argv, module, function, jobs):
+    code = ("import sys, importlib; module = importlib.import_module(%r)\n"
+            "def faulty(record, options):\n    return len(None)\n"
+            "setattr(module, %r, faulty); from addrnorm.cli import main; sys.exit(main(sys.argv[1:]))"
+            % (module, function))
+    process = subprocess.run([sys.executable, "-c", code] + argv + ["--skip-bad", "--jobs", jobs],
+                             input="city\nX\n", stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                             universal_newlines=True, timeout=120)
+    lines = process.stderr.splitlines()
+    assert process.returncode == 1, process.stderr
+    assert "Traceback (most recent call last)" in process.stderr and ", in faulty" in process.stderr
+    if jobs == "2":
+        assert "in a worker process:" in process.stderr
+    assert lines[-1] == ("addrnorm: internal error, a fault in addrnorm and not in the input (TypeError: object of "
+                         "type 'NoneType' has no len()); the traceback above shows where")
+    assert "skipped" not in process.stderr and process.stdout == ""
 
 
 @pytest.mark.parametrize("argv, message", [

@@ -10,7 +10,8 @@ import sys
 
 import pytest
 
-from addrnorm import archive, cli
+from addrnorm import cli
+from addrnorm.data import archives as archive
 from terminal import run_on_a_terminal
 from tqdm import tqdm
 

@@ -6,7 +6,7 @@ import sys
 
 import pytest
 
-from addrnorm.library_messages import LibraryMessages
+from addrnorm.cli.library_messages import LibraryMessages
 
 RED_WARNING = b"\x1b[1;31mERR\x1b[0m  Invalid UTF-8 in string\n   at normalize (normalize.c:123)\n"
 

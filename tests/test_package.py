@@ -24,7 +24,7 @@ def test_importing_the_package_sets_nothing_up(python):
         print(json.dumps([cheap, before, first, keys, double.counters()['setup']]))
     """)
     # Pure Python, and nothing of what a de-duplication run loads.
-    cheap_modules = ["addrnorm._wordclass", "addrnorm.classifiers", "addrnorm.dedupe", "addrnorm.dedupe.fields",
+    cheap_modules = ["addrnorm._library", "addrnorm._wordclass", "addrnorm.classifiers", "addrnorm.dedupe", "addrnorm.dedupe.fields",
                      "addrnorm.dedupe.model", "addrnorm.languages", "addrnorm.options", "addrnorm.parsing",
                      "addrnorm.text", "addrnorm.values"]
     assert result == [[65535, 500, addrnorm.__version__], [0, cheap_modules, False], ["Main St"], ["city|Town"], 1]
@@ -33,9 +33,21 @@ def test_importing_the_package_sets_nothing_up(python):
 @pytest.mark.parametrize("setup, classifier", [(False, True), (True, False)])
 def test_a_failed_set_up_says_what_to_check(python, setup, classifier):
     result = python(program="failed_set_up_message.py", args=[int(setup), int(classifier)])
-    message, is_type_error, cause = result
+    message, is_type_error, cause, cause_is_the_type = result
     assert message.startswith("Error loading libpostal") and "data files" in message and "datadir" in message
-    assert is_type_error and cause == "Error loading libpostal"
+    # The extension raises the package's type itself: the failure is known
+    # by it, not by the text.
+    assert is_type_error and cause == "Error loading libpostal" and cause_is_the_type
+
+
+def test_an_import_error_with_the_load_failures_text_is_not_taken_for_one(monkeypatch):
+    def failing(name):
+        raise TypeError("Error loading libpostal")
+
+    monkeypatch.setattr(addrnorm._library.importlib, "import_module", failing)
+    with pytest.raises(TypeError) as raised:
+        addrnorm._load("_expand")
+    assert type(raised.value) is TypeError
 
 
 def test_address_component_equals_the_module_constants():

@@ -6,10 +6,11 @@ import json
 
 import pytest
 
-from addrnorm.readers import MAX_RECORD_LINES, csv_records, input_format, jsonl_records, read_records, text_records
-from addrnorm.records import BadRecord, InputError
-from addrnorm.sources import Source
-from addrnorm.writers import CsvStyle, ExpansionWriter, RecordWriter
+from addrnorm.cli.readers import MAX_RECORD_LINES, csv_records, input_format, jsonl_records, read_records, text_records
+from addrnorm.cli.errors import InputError
+from addrnorm.errors import BadRecord
+from addrnorm.cli.sources import Source
+from addrnorm.cli.writers import CsvStyle, ExpansionWriter, RecordWriter
 
 
 def source(data, name="in", encoding="utf-8"):

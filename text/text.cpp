@@ -43,6 +43,7 @@
 
 #include "../core/library.hpp"
 #include "../core/lifecycle.hpp"
+#include "../core/methods.hpp"
 #include "../core/owned.hpp"
 #include "../core/text.hpp"
 
@@ -251,10 +252,6 @@ PyObject *classify_language(PyObject *, PyObject *args, PyObject *kwargs) {
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
     }
     return list.release();
-}
-
-PyCFunction as_method(PyObject *(*function)(PyObject *, PyObject *, PyObject *)) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
 }
 
 constexpr int keywords = METH_VARARGS | METH_KEYWORDS;

@@ -20,8 +20,8 @@ NEEDS = ("de-duplication needs Python 3.10 or newer with addrnorm's de-duplicati
 def available():
     """None when de-duplication can run here, else what it needs."""
     try:
-        import splink  # noqa: F401
         import pyarrow  # noqa: F401
+        import splink  # noqa: F401
     except ImportError:
         return NEEDS
     return None

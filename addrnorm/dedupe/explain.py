@@ -6,7 +6,6 @@ import json
 import math
 
 
-
 def level_labels(saved):
     """{field: {comparison vector value: the level's label}} of a model's
     JSON.  Splink numbers a comparison's levels from the last (0, the else

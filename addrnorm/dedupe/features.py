@@ -14,7 +14,7 @@ import array
 
 import addrnorm
 from addrnorm.dedupe.fields import labelled, text_of
-from addrnorm.records import BadRecord
+from addrnorm.errors import BadRecord
 
 # Keys made per record, in one call: the name and address keys, the
 # name-only keys and the address-only keys; a duplicate with its name or

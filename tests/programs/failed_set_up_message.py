@@ -10,4 +10,5 @@ double.set_setup_results(bool(int(sys.argv[1])), bool(int(sys.argv[2])))
 try:
     addrnorm.expand_address('x')
 except addrnorm.LibpostalLoadError as error:
-    print(json.dumps([str(error), isinstance(error, TypeError), str(error.__cause__)]))
+    print(json.dumps([str(error), isinstance(error, TypeError), str(error.__cause__),
+                      type(error.__cause__) is addrnorm.LibpostalLoadError]))

@@ -10,7 +10,7 @@ import sys
 import warnings
 
 import addrnorm
-from addrnorm import data
+from addrnorm.cli import data
 from libpostal_double import Double
 
 double = Double()

@@ -1,8 +1,8 @@
 """The libpostal calls the addrnorm command makes per record, in this process
 or in forked workers, and the calls that set libpostal up before the fork."""
 import addrnorm
+from addrnorm.errors import BadRecord
 from addrnorm.parsing import parsed_fields, record_fields
-from addrnorm.records import BadRecord
 from addrnorm.values import Refused, field_text
 
 
@@ -19,7 +19,7 @@ def expand_field(record, job):
     try:
         value = record[column]
     except KeyError:
-        raise BadRecord("no field %r" % column)
+        raise BadRecord("no field %r" % column) from None
     return expand_one(_text(column, value), options)
 
 
@@ -29,7 +29,7 @@ def _text(column, value):
     try:
         text = field_text(value)
     except Refused as error:
-        raise BadRecord("field %r: %s" % (column, error))
+        raise BadRecord("field %r: %s" % (column, error)) from error
     return "" if text is None else text
 
 
@@ -55,8 +55,8 @@ def place_call(record, options):
         try:
             call["latitude"] = float(record[lat_column])
             call["longitude"] = float(record[lon_column])
-        except (KeyError, TypeError, ValueError):
-            raise BadRecord("no usable %s/%s coordinates" % (lat_column, lon_column))
+        except (KeyError, TypeError, ValueError, OverflowError):
+            raise BadRecord("no usable %s/%s coordinates" % (lat_column, lon_column)) from None
         call.setdefault("with_latlon", 1)
     return labels, values, call
 
@@ -89,7 +89,7 @@ def parse_field(record, job):
     try:
         value = record[column]
     except KeyError:
-        raise BadRecord("no field %r" % column)
+        raise BadRecord("no field %r" % column) from None
     return parse_one(_text(column, value), codes)
 
 
@@ -102,3 +102,25 @@ def set_up(*modules):
     (without a call): LibpostalLoadError when it cannot be."""
     for name in modules:
         addrnorm._load(name)
+
+
+def guess_one(address, top):
+    if not address.strip():
+        return []
+    return [[code, probability] for code, probability in (addrnorm.classify_language(address) or ())[:top]]
+
+
+def tokens_one(address, job):
+    normalize, whitespace, languages = job
+    if not address.strip():
+        return []
+    if normalize:
+        normalized = addrnorm.normalized_tokens(address, whitespace=whitespace, languages=languages) or ()
+        return [[token, kind.name if hasattr(kind, "name") else kind] for token, kind in normalized]
+    spans = addrnorm.tokenize(address, whitespace=whitespace, offsets=True) or ()
+    return [[address[start:end], kind.name if hasattr(kind, "name") else kind, start, end]
+            for start, end, kind in spans]
+
+
+def warm_up_text():
+    addrnorm.tokenize("")

@@ -1,7 +1,4 @@
-"""Runs a function over numbered items, in this process or in forked workers,
-giving the results back in input order.
-
-The workers are plain forked processes, each with a pipe of its own for its
+"""The forked worker processes of a run, each with a pipe of its own for its
 chunks and one for its results, and no lock, queue or thread shared with the
 parent: however a run ends (the reader gone, SIGTERM, Ctrl-C, a worker
 killed, an error), the parent's shutdown only closes its pipes, signals the
@@ -15,12 +12,10 @@ import signal
 import struct
 import sys
 import time
+import traceback
+from typing import List
 
-from addrnorm.records import BadRecord, Terminated, WorkerLost
-
-# Items go to the workers in chunks: large enough that the crossing costs
-# little, small enough that order is kept with little held back.
-CHUNK = 256
+from addrnorm.cli.errors import Terminated, WorkerLost
 
 # How long a finished worker gets to exit by itself, and a stopped one to
 # die of SIGTERM, before SIGKILL; and how long SIGKILL gets before the
@@ -29,86 +24,20 @@ CHUNK = 256
 GRACE = 1.0
 KILL_WAIT = 2.0
 
-# (function, options): set before the workers are forked, so that they
-# inherit it rather than receive it with every chunk.
-_job = None
 
 # The workers of the runs under way, so that the command can end them
 # whatever becomes of the generators that started them (stop_workers).
-_running = []  # type: list
+_running: list = []
 
 _LENGTH = struct.Struct("!Q")
 
 
-def run_chunk(chunk):
-    function, options = _job
-    results = []
-    for number, item in chunk:
-        try:
-            results.append((number, item, function(item, options), None))
-        except BadRecord as error:
-            results.append((number, item, None, str(error)))
-        except (TypeError, ValueError) as error:
-            if _is_load_error(error):
-                # libpostal not set up is no fault of this record's: the run stops.
-                raise
-            results.append((number, item, None, "refused: %s" % error))
-    return results
+class WorkerTraceback(Exception):
+    """Where in a worker an error that ended the run was raised: the cause
+    of the error the parent raises again, so that its traceback shows both."""
 
-
-def _is_load_error(error):
-    import addrnorm
-
-    return isinstance(error, addrnorm.LibpostalLoadError)
-
-
-def processed(items, function, options, jobs, warm_up=None):
-    """Yields (number, item, function(item, options) or None, error or None)
-    for each (number, item), in input order, with jobs worker processes.
-
-    warm_up, called once before the fork, lets the workers share what it sets
-    up (libpostal's data) instead of each loading its own copy.
-    """
-    global _job
-    _job = (function, options)
-    chunks = _chunks(items)
-    if jobs <= 1:
-        for chunk in chunks:
-            for result in run_chunk(chunk):
-                yield result
-        return
-    if warm_up is not None:
-        warm_up()
-    workers = _Workers(jobs)
-    try:
-        # A chunk at a time per worker: the next is sent only once the last
-        # result is read, so parent and worker never both wait to write.
-        busy = []
-        for worker in workers.started:
-            chunk = next(chunks, None)
-            if chunk is None:
-                break
-            worker.send(chunk)
-            busy.append(worker)
-        while busy:
-            worker = busy.pop(0)
-            results = worker.receive()
-            chunk = next(chunks, None)
-            if chunk is not None:
-                worker.send(chunk)
-                busy.append(worker)
-            for result in results:
-                yield result
-        workers.stop(finished=True)
-    finally:
-        workers.stop()
-
-
-def stop_workers():
-    """Ends the workers of every run still under way: for the command's
-    clean-up, whatever path the run took."""
-    while _running:
-        _running[-1].stop()
+    def __str__(self):
+        return "in a worker process:\n%s" % self.args[0].rstrip("\n")
 
 
 class _Worker:
@@ -132,7 +61,10 @@ class _Worker:
             self.lost()
         ok, value = pickle.loads(data)
         if not ok:
-            raise value
+            error, text = value
+            # The worker's own traceback, shown under the parent's.
+            error.__cause__ = WorkerTraceback(text)
+            raise error
         return value
 
     def lost(self):
@@ -166,11 +98,12 @@ class _Worker:
         return self.status is not None
 
 
-class _Workers:
-    """jobs forked workers; stop() ends them, however often it is called."""
+class Workers:
+    """jobs forked workers, each running serve on every chunk it is sent;
+    stop() ends them, however often it is called."""
 
-    def __init__(self, jobs):
-        self.started = []
+    def __init__(self, jobs, serve):
+        self.started: List[_Worker] = []
         # SIGINT and SIGTERM stay blocked from each fork until the worker has
         # set its own handlers, so that a signal in between neither reaches
         # the worker with the parent's handler nor is lost for the parent.
@@ -187,7 +120,7 @@ class _Workers:
                     sys.stderr.flush()
                 pid = os.fork()
                 if pid == 0:
-                    _worker(parent, tasks_read, results_write,
+                    _worker(parent, serve, tasks_read, results_write,
                             [fd for worker in self.started for fd in (worker.tasks, worker.results)] +
                             [tasks_write, results_read])
                 os.close(tasks_read)
@@ -232,7 +165,7 @@ def _signal(worker, number):
             pass
 
 
-def _worker(parent, tasks, results, inherited):
+def _worker(parent, serve, tasks, results, inherited):
     """A forked worker's life: chunks in, results out, until its pipe closes
     or its parent goes; never returns into the parent's code."""
     status = 0
@@ -261,13 +194,14 @@ def _worker(parent, tasks, results, inherited):
                 break
             chunk = pickle.loads(_read(tasks, _LENGTH.unpack(header)[0]))
             try:
-                reply = (True, run_chunk(chunk))
+                reply: tuple = (True, serve(chunk))
             except Exception as error:  # noqa: BLE001 - handed to the parent, which raises it
-                reply = (False, error)
+                reply = (False, (error, traceback.format_exc()))
             try:
                 data = pickle.dumps(reply, pickle.HIGHEST_PROTOCOL)
             except Exception as error:  # noqa: BLE001
-                data = pickle.dumps((False, RuntimeError(str(error))), pickle.HIGHEST_PROTOCOL)
+                data = pickle.dumps((False, (RuntimeError(str(error)), traceback.format_exc())),
+                                    pickle.HIGHEST_PROTOCOL)
             _write(results, _LENGTH.pack(len(data)) + data)
     except BaseException:
         # The parent gone (a broken pipe), or stopping the run: nothing to
@@ -310,12 +244,8 @@ def _read(fd, size):
     return b"".join(parts)
 
 
-def _chunks(items):
-    chunk = []
-    for item in items:
-        chunk.append(item)
-        if len(chunk) == CHUNK:
-            yield chunk
-            chunk = []
-    if chunk:
-        yield chunk
+
+def stop_all():
+    """Ends the workers of every run still under way."""
+    while _running:
+        _running[-1].stop()

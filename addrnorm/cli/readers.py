@@ -1,5 +1,5 @@
 """Reading the addrnorm command's records: text lines, CSV (any one-character
-delimiter) and JSON Lines, from a Source (addrnorm.sources), as (line number,
+delimiter) and JSON Lines, from a Source (addrnorm.cli.sources), as (line number,
 record).
 
 A reader yields None for a blank line and a BadRecord for a record that
@@ -9,9 +9,11 @@ line of the input is in one or the other or in a record.
 import collections
 import csv
 import json
+from typing import Deque, Tuple
 
-from addrnorm.records import BadRecord, InputError
-from addrnorm.sources import open_input
+from addrnorm.cli.errors import InputError
+from addrnorm.cli.sources import open_input
+from addrnorm.errors import BadRecord
 
 # A quoted CSV field may hold line breaks, but one that would run over more
 # lines than this is taken for a quote left open: its record is refused at
@@ -22,6 +24,27 @@ MAX_RECORD_LINES = 100
 
 def undecodable(text):
     return any("\udc80" <= character <= "\udcff" for character in text)
+
+
+def lone_surrogate(value):
+    """The first lone surrogate in a JSON value's strings, keys included, or
+    None.  JSON's \\u escapes can write one, which is no text: libpostal
+    cannot take it and no output can encode it, so its record is bad, found
+    here rather than in the calls (which take only BadRecord for a record's
+    fault)."""
+    if isinstance(value, str):
+        for character in value:
+            if "\ud800" <= character <= "\udfff":
+                return character
+        return None
+    if isinstance(value, dict):
+        value = [text for pair in value.items() for text in pair]
+    if isinstance(value, list):
+        for item in value:
+            found = lone_surrogate(item)
+            if found is not None:
+                return found
+    return None
 
 
 def text_records(source):
@@ -43,7 +66,7 @@ class _Lines:
 
     def __init__(self, lines):
         self.lines = lines
-        self.again = collections.deque()
+        self.again: Deque[Tuple[int, str]] = collections.deque()
         self.taken = []
         self.ran_out = False
 
@@ -143,6 +166,8 @@ def jsonl_records(source):
             continue
         if not isinstance(record, dict):
             yield number, BadRecord("a JSON line must be an object of fields")
+        elif lone_surrogate(record) is not None:
+            yield number, BadRecord("text that is not Unicode: a lone surrogate \\u%04x" % ord(lone_surrogate(record)))
         else:
             yield number, {str(key): value for key, value in record.items()}
 

@@ -14,6 +14,8 @@ import os
 import re
 import sys
 import tempfile
+import typing
+from typing import List, Optional
 
 # Terminal control sequences: colours and the like.
 _CONTROL = re.compile(r"\x1b\[[0-9;?]*[A-Za-z]")
@@ -32,10 +34,12 @@ class LibraryMessages:
     afterwards gives the lines to print (none when libpostal said nothing)."""
 
     def __init__(self):
-        self.messages = []
-        self._saved = None
-        self._file = None
-        self._stderr = None
+        self.messages: List[str] = []
+        self._saved: Optional[int] = None
+        # (typing's IO classes as typing.*: stubtest would take them for
+        # this module's own, and they differ between interpreters.)
+        self._file: Optional[typing.IO[bytes]] = None
+        self._stderr: Optional[typing.TextIO] = None
 
     def __enter__(self):
         sys.stderr.flush()
@@ -60,6 +64,8 @@ class LibraryMessages:
         return self
 
     def __exit__(self, *exc_info):
+        # Set by __enter__, which leaves nothing set when it fails.
+        assert self._saved is not None and self._file is not None
         diverted, sys.stderr = sys.stderr, self._stderr
         try:
             diverted.flush()

@@ -7,6 +7,7 @@ import os
 import shutil
 import sys
 import tarfile
+import typing
 import zlib
 
 from addrnorm.datadir import RELEASE
@@ -45,9 +46,9 @@ def open_archive(source, name):
             response = urllib.request.urlopen(url, timeout=NETWORK_TIMEOUT)
         except urllib.error.HTTPError as error:
             error.close()
-            raise Failure("%s: HTTP %d %s" % (url, error.code, error.reason), 2)
+            raise Failure("%s: HTTP %d %s" % (url, error.code, error.reason), 2) from error
         except (urllib.error.URLError, OSError) as error:
-            raise Failure("%s: unreachable: %s" % (url, getattr(error, "reason", error)), 2)
+            raise Failure("%s: unreachable: %s" % (url, getattr(error, "reason", error)), 2) from error
         length = response.headers.get("Content-Length", "")
         return response, int(length) if length.isdigit() else None, url
     if scheme == "file":
@@ -61,7 +62,7 @@ def open_archive(source, name):
     try:
         stream = open(path, "rb")
     except OSError as error:
-        raise Failure("%s: %s" % (path, error.strerror), 2)
+        raise Failure("%s: %s" % (path, error.strerror), 2) from error
     return stream, os.fstat(stream.fileno()).st_size, path
 
 
@@ -101,7 +102,9 @@ def member_path(member, folders):
 
 def extract(stream, folders, into):
     """Unpacks a gzipped tar stream into the folder, member by member."""
-    unpacked = gzip.GzipFile(fileobj=stream, mode="rb")
+    # A binary file, which older releases of the standard library's stubs do
+    # not count as IO[bytes].
+    unpacked = typing.cast(typing.IO[bytes], gzip.GzipFile(fileobj=stream, mode="rb"))
     seen = set()
     with tarfile.open(fileobj=unpacked, mode="r|") as archive:
         for member in archive:
@@ -116,8 +119,10 @@ def extract(stream, folders, into):
                 raise Failure("unexpected layout: member %s appears twice" % member.name)
             seen.add(relative)
             os.makedirs(os.path.dirname(target), exist_ok=True)
+            content = archive.extractfile(member)
+            assert content is not None  # member_path lets only files and folders through
             with open(target, "wb") as out:
-                shutil.copyfileobj(archive.extractfile(member), out, CHUNK)
+                shutil.copyfileobj(content, out, CHUNK)
     # The gzip trailer's checksum and length are checked at the very end.
     while unpacked.read(CHUNK):
         pass
@@ -139,10 +144,11 @@ def fetch(source, name, folders, into, progress):
             raise Failure("%s: got %d of %d bytes" % (where, counted.count, size))
     except OSError as error:
         if error.errno in WRITE_ERRORS:
-            raise Failure("cannot write %s: %s" % (error.filename or into, error.strerror))
-        raise Failure("%s: interrupted, truncated or corrupt: %s" % (where, error))
+            raise Failure("cannot write %s: %s" % (error.filename or into, error.strerror)) from error
+        raise Failure("%s: interrupted, truncated or corrupt: %s" % (where, error)) from error
     except (EOFError, zlib.error, tarfile.TarError, http.client.HTTPException) as error:
-        raise Failure("%s: interrupted, truncated or corrupt: %s" % (where, error or error.__class__.__name__))
+        raise Failure("%s: interrupted, truncated or corrupt: %s" % (
+            where, error or error.__class__.__name__)) from error
     finally:
         stream.close()
         if bar is not None:

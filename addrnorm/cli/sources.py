@@ -8,7 +8,7 @@ import stat
 import sys
 import zlib
 
-from addrnorm.records import InputError
+from addrnorm.cli.errors import InputError
 
 _GZIP_MAGIC = b"\x1f\x8b"
 
@@ -18,7 +18,7 @@ def check_encoding(encoding):
     try:
         name = codecs.lookup(encoding).name
     except LookupError:
-        raise InputError("--encoding: no encoding %r" % encoding)
+        raise InputError("--encoding: no encoding %r" % encoding) from None
     return "UTF-8" if name == "utf-8" else encoding
 
 
@@ -51,10 +51,11 @@ class Source:
                     line = line[1:]
                 yield number, line.rstrip("\r\n")
         except UnicodeDecodeError as error:
-            raise InputError("%s: line %d: not %s: %s" % (self.name, number + 1, self.encoding, error.reason))
+            raise InputError("%s: line %d: not %s: %s" % (
+                self.name, number + 1, self.encoding, error.reason)) from error
         except (OSError, EOFError, zlib.error) as error:
             what = "gzip data: " if self.compressed else ""
-            raise InputError("%s: line %d: %s%s" % (self.name, number + 1, what, error))
+            raise InputError("%s: line %d: %s%s" % (self.name, number + 1, what, error)) from error
 
     def position(self):
         """The bytes read so far of the file (compressed, if it is)."""
@@ -83,4 +84,4 @@ def open_input(path, encoding="utf-8"):
     try:
         return Source(open(path, "rb"), path, encoding)
     except OSError as error:
-        raise InputError("%s: %s" % (path, error.strerror))
+        raise InputError("%s: %s" % (path, error.strerror)) from error

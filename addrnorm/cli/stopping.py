@@ -6,7 +6,7 @@ that a second one cannot cut it short and leave a temporary file or a
 worker behind."""
 import signal
 
-from addrnorm.records import Terminated
+from addrnorm.cli.errors import Terminated
 
 STOPPING = (signal.SIGINT, signal.SIGTERM)
 

@@ -10,7 +10,7 @@ import stat
 import sys
 import tempfile
 
-from addrnorm.records import OutputError
+from addrnorm.cli.errors import OutputError
 
 
 def _group(out, items):
@@ -106,6 +106,7 @@ class RecordWriter:
         self._row(record, values)
 
     def _row(self, record, values):
+        assert self.csv is not None  # made with the header, before any row
         self.csv.writerow([_cell(record.get(column)) for column in self.header] + [_cell(item) for item in values])
 
     def close(self):
@@ -192,11 +193,11 @@ class Output:
                 self.target = os.path.realpath(path)
                 folder, base = os.path.split(self.target)
                 handle, self.temporary = tempfile.mkstemp(prefix="." + base + ".", suffix=".part", dir=folder)
-                self.stream = io.open(handle, "w", encoding="utf-8", newline="")
+                self.stream = open(handle, "w", encoding="utf-8", newline="")
             else:
-                self.stream = io.open(path, "w", encoding="utf-8", newline="")
+                self.stream = open(path, "w", encoding="utf-8", newline="")
         except OSError as error:
-            raise OutputError("%s: %s" % (self.name, error.strerror))
+            raise OutputError("%s: %s" % (self.name, error.strerror)) from error
 
     def write(self, text):
         try:
@@ -204,22 +205,23 @@ class Output:
         except BrokenPipeError:
             raise
         except OSError as error:
-            raise OutputError("%s: %s" % (self.name, error.strerror))
+            raise OutputError("%s: %s" % (self.name, error.strerror)) from error
 
     def finish(self):
         """Everything written out, and the target replaced."""
         try:
             self.stream.flush()
-            if self.temporary is None:
+            temporary, target = self.temporary, self.target
+            if temporary is None or target is None:
                 return
             self.stream.close()
-            os.chmod(self.temporary, _mode_for(self.target))
-            os.replace(self.temporary, self.target)
+            os.chmod(temporary, _mode_for(target))
+            os.replace(temporary, target)
             self.temporary = None
         except BrokenPipeError:
             raise
         except OSError as error:
-            raise OutputError("%s: %s" % (self.name, error.strerror))
+            raise OutputError("%s: %s" % (self.name, error.strerror)) from error
 
     def discard(self):
         """Closes the stream, removing what finish() did not put in place;
@@ -256,7 +258,7 @@ def check_writable(path):
         if not os.access(folder, os.W_OK | os.X_OK):
             raise PermissionError(errno.EACCES, os.strerror(errno.EACCES))
     except OSError as error:
-        raise OutputError("%s: %s" % (path, error.strerror))
+        raise OutputError("%s: %s" % (path, error.strerror)) from error
 
 
 def _replaceable(path):
@@ -273,3 +275,25 @@ def _mode_for(target):
     except FileNotFoundError:
         umask = os.umask(0o22)
         return 0o666 & ~os.umask(umask)
+
+
+class ResultWriter:
+    """Each input's result, with the line it came from: text, a line per
+    input (or a group of lines and a blank line); jsonl, an object per
+    input; csv, a row per input with the result as JSON."""
+
+    def __init__(self, out, form, field, text, style):
+        self.out, self.form, self.field, self.text = out, form, field, text
+        self.csv = None
+        if form == "csv":
+            self.csv = style.writer(out)
+            self.csv.writerow(["line", "input", field])
+
+    def write(self, number, address, result):
+        if self.form == "jsonl":
+            self.out.write(json.dumps({"line": number, "input": address, self.field: result},
+                                      ensure_ascii=False) + "\n")
+        elif self.csv is not None:
+            self.csv.writerow([number, address, json.dumps(result, ensure_ascii=False)])
+        else:
+            self.out.write(self.text(result))

@@ -1,16 +1,13 @@
-"""What can go wrong with the addrnorm command's records, its input and its
-output: the exceptions the readers (addrnorm.readers), the writers
-(addrnorm.writers) and the calls raise, and the status each one leads to.
+"""What can go wrong with the addrnorm command's input and output as a whole:
+the exceptions the readers (addrnorm.cli.readers), the writers
+(addrnorm.cli.writers) and the workers raise, and the status each one leads
+to.  A single bad record is addrnorm.errors.BadRecord.
 """
 
 
 class InputError(Exception):
     """A problem with the input as a whole, or with the command line: the run
     stops with status 2."""
-
-
-class BadRecord(Exception):
-    """One record that cannot be used; skippable with --skip-bad."""
 
 
 class OutputError(Exception):

@@ -1,76 +1,16 @@
-"""Keeping account of a command's run: progress on standard error when it is
-a terminal, and the records that could not be used (stopping the run, or
-skipped with --skip-bad: the first few listed at the end, all of them in the
---bad-records file)."""
-import os
+"""Keeping account of a command's run: its records fed to the workers, the
+ones that could not be used (stopping the run, or skipped with --skip-bad:
+the first few listed at the end, all of them in the --bad-records file),
+its summary and warnings."""
 import sys
-import time
 
-from addrnorm.parallel import processed
-from addrnorm.records import BadRecord, InputError
+from addrnorm.cli.errors import InputError
+from addrnorm.cli.progress import count
+from addrnorm.cli.workers import processed
+from addrnorm.errors import BadRecord
 
 # Skipped records listed on standard error; --bad-records has them all.
 SHOWN = 10
-
-# The bar is redrawn at most this often (seconds), and the clock looked at
-# once every so many records: a run of millions must not pay per record.
-REDRAW = 0.2
-EVERY = 64
-
-
-def count(number, noun, nouns=None):
-    """"1 record", "1,234 records": whole numbers, with their thousands marked."""
-    return "%s %s" % (format(number, ","), noun if number == 1 else nouns or noun + "s")
-
-
-class Progress:
-    """A bar on standard error when it is a terminal: how far the phase has
-    got (by the bytes of the input read, or by the records written), the
-    records done and how many a second."""
-
-    def __init__(self, quiet, phase, total=None, position=None, noun="record"):
-        """total: in bytes when position, a function, gives the bytes read so
-        far; else in records (or what noun names). None: not known, no bar,
-        only the counts."""
-        self.records, self.position, self.bar, self.noun = 0, position, None, noun
-        self.started = self.due = time.monotonic()
-        if not quiet and sys.stderr.isatty():
-            from tqdm import tqdm
-            try:
-                # A terminal that reports no size (a bare pty) gets 80 columns.
-                columns = os.get_terminal_size(sys.stderr.fileno()).columns or 80
-            except OSError:
-                columns = 80
-            form = ("{desc}: {percentage:3.0f}%|{bar}| {elapsed}<{remaining}{postfix}" if total else
-                    "{desc}: {elapsed}{postfix}")
-            self.bar = tqdm(total=total or None, file=sys.stderr, ncols=columns, desc="addrnorm " + phase,
-                            bar_format=form, mininterval=REDRAW)
-
-    @classmethod
-    def reading(cls, source, quiet, phase):
-        return cls(quiet, phase, source.size, source.position)
-
-    def advance(self):
-        self.records += 1
-        if self.bar is not None and self.records % EVERY == 0 and time.monotonic() >= self.due:
-            self.show()
-
-    def show(self):
-        now = time.monotonic()
-        self.due = now + REDRAW
-        done = self.position() if self.position else self.records
-        if done is not None and self.bar.total:
-            self.bar.n = min(done, self.bar.total)
-        rate = self.records / (now - self.started) if now > self.started else 0
-        self.bar.set_postfix_str("%s, %s %ss/s" % (count(self.records, self.noun), format(int(rate), ","), self.noun),
-                                 refresh=False)
-        self.bar.refresh()
-
-    def close(self):
-        if self.bar is not None:
-            self.show()
-            self.bar.close()
-            self.bar = None
 
 
 class Run:

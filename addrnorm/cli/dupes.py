@@ -8,15 +8,16 @@ import contextlib
 import json
 import tempfile
 import threading
+from typing import Dict
 
-from addrnorm.commands import Keys, read_places
-from addrnorm.dedupe import available
-from addrnorm.dedupe import features
+from addrnorm.cli.errors import InputError, OutputError
+from addrnorm.cli.places import Keys, read_places
+from addrnorm.cli.progress import REDRAW, Progress, count
+from addrnorm.cli.run import Run
+from addrnorm.cli.workers import processed
+from addrnorm.cli.writers import RecordWriter
+from addrnorm.dedupe import available, features
 from addrnorm.dedupe.fields import LABEL_KINDS, fields_of, parsed_fields_of
-from addrnorm.parallel import processed
-from addrnorm.progress import REDRAW, Progress, Run, count
-from addrnorm.records import InputError, OutputError
-from addrnorm.writers import RecordWriter
 
 # Cluster sizes told apart in the summary; larger ones are counted together.
 SIZES_SHOWN = 4
@@ -91,9 +92,9 @@ def _load_model(path):
         with open(path, encoding="utf-8") as file:
             return json.load(file)
     except OSError as error:
-        raise InputError("--model: %s: %s" % (path, error.strerror))
+        raise InputError("--model: %s: %s" % (path, error.strerror)) from error
     except ValueError as error:
-        raise InputError("--model: %s is not a saved model (%s)" % (path, error))
+        raise InputError("--model: %s is not a saved model (%s)" % (path, error)) from error
 
 
 def _refused(call, *arguments, **keywords):
@@ -102,15 +103,15 @@ def _refused(call, *arguments, **keywords):
     try:
         return call(*arguments, **keywords)
     except ValueError as error:
-        raise InputError(str(error))
+        raise InputError(str(error)) from error
 
 
 def expand(dedupe, options, languages):
     """Each distinct value's expansions and root forms, in the workers."""
     progress = Progress(options.quiet, "expanding", noun="value")
     try:
-        for number, _, forms, error in processed(dedupe.values_to_expand(), features.value_forms, languages, options.jobs,
-                                                 features.warm_up):
+        for number, _, forms, error in processed(dedupe.values_to_expand(), features.value_forms, languages,
+                                                 options.jobs, features.warm_up):
             progress.advance()
             if error is not None:
                 raise InputError("expanding a value: %s" % error)
@@ -134,14 +135,14 @@ def _open(path):
     try:
         return open(path, "w", encoding="utf-8")
     except OSError as error:
-        raise OutputError("%s: %s" % (path, error.strerror))
+        raise OutputError("%s: %s" % (path, error.strerror)) from error
 
 
 def _save(save, path):
     try:
         save(path)
     except OSError as error:
-        raise OutputError("%s: %s" % (path, error.strerror))
+        raise OutputError("%s: %s" % (path, error.strerror)) from error
 
 
 @contextlib.contextmanager
@@ -154,9 +155,11 @@ def phase(quiet, name):
         return
     done = threading.Event()
 
+    bar = progress.bar
+
     def tick():
         while not done.wait(REDRAW):
-            progress.bar.refresh()
+            bar.refresh()
 
     ticker = threading.Thread(target=tick, daemon=True)
     ticker.start()
@@ -225,7 +228,7 @@ def write(store, clusters, options, writer, run, name):
             progress.advance()
     finally:
         progress.close()
-    by_size = {}
+    by_size: Dict[int, int] = {}
     for size in sizes[1:]:
         by_size[size] = by_size.get(size, 0) + 1
     return by_size

@@ -1,0 +1,20 @@
+// The method table's view of a module function.  Every module function takes
+// (self, args, kwargs) and sits in its table with METH_VARARGS |
+// METH_KEYWORDS, where PyMethodDef stores it as a PyCFunction: one cast,
+// through a function pointer of no type, so that no compiler warns of a cast
+// between incompatible function types.
+#ifndef ADDRNORM_CORE_METHODS_HPP
+#define ADDRNORM_CORE_METHODS_HPP
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+namespace addrnorm {
+
+inline PyCFunction as_method(PyObject *(*function)(PyObject *, PyObject *, PyObject *)) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+}  // namespace addrnorm
+
+#endif
