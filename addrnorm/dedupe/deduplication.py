@@ -5,8 +5,9 @@ The command (addrnorm dupes) and find_duplicates both run it; each stage is
 a method, called once, in order."""
 import contextlib
 import logging
+from typing import Any
 
-from addrnorm.dedupe import features, model
+from addrnorm.dedupe import features, model, training
 from addrnorm.dedupe.engine import engine as make_engine
 
 
@@ -45,9 +46,14 @@ class Deduplication:
         self.engine_options = (engine, memory_limit, temp_dir)
         self.trained, self.explain, self.libpostal = trained, explain, libpostal
         self.phase = phase or _no_phase
-        self.records = features.Records(fields)
-        self.forms = features.Forms()
-        self.engine = self.linker = self.predictions = self.clustered = None
+        # The feature tables, until the engine has loaded them.
+        self.records: Any = features.Records(fields)
+        self.forms: Any = features.Forms()
+        # Set by run(): the engine, Splink's linker and its tables.
+        self.engine: Any = None
+        self.linker: Any = None
+        self.predictions: Any = None
+        self.clustered: Any = None
         self.compared = self.matched = 0
         # Sessions of expectation maximisation that learned m (None: the
         # model was given).
@@ -85,15 +91,18 @@ class Deduplication:
                 table = self.engine.load(self.records.table(), self.forms.table(), self.fields, self.max_block)
                 self.records = self.forms = None
             if self.trained is not None:
-                self.linker = Linker(table, model.saved_settings(self.trained, self.fields, self.explain), log_level=None)
+                settings = model.saved_settings(self.trained, self.fields, self.explain)
+                # A saved model may hold an m of 0 that its training learned.
+                training.tolerate_learned_zeros()
+                self.linker = Linker(table, settings, log_level=None)
             else:
                 with self.phase("training"):
                     count = self.engine.count("SELECT count(*) FROM records")
-                    together = model.where_goes_together(self.fields, self.engine)
+                    together = training.where_goes_together(self.fields, self.engine)
                     self.linker = Linker(table, model.settings(self.fields, self.explain, self.libpostal, together),
                                          log_level=None)
-                    self.learned = model.train(self.linker, self.fields, self.engine.pair_counts, count, together,
-                                               self.engine.row)
+                    self.learned = training.train(self.linker, self.fields, self.engine.pair_counts, count,
+                                                  together, self.engine.row)
             with self.phase("scoring"):
                 # Every pair blocking brings is scored and kept, so that the
                 # pairs compared are counted, and explained when asked.

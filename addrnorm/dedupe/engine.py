@@ -147,8 +147,7 @@ class DuckDB:
             rows = result.fetchmany(batch)
             if not rows:
                 return
-            for row in rows:
-                yield row
+            yield from rows
 
     def close(self):
         self.connection.close()
@@ -166,7 +165,8 @@ class Spark:
         from splink.backends.spark import SparkAPI, similarity_jar_location
 
         self.spark = (SparkSession.builder.appName("addrnorm dupes").config("spark.jars", similarity_jar_location())
-                      .config("spark.ui.showConsoleProgress", "false").config("spark.sql.shuffle.partitions", "4").config("spark.default.parallelism", "4").getOrCreate())
+                      .config("spark.ui.showConsoleProgress", "false").config("spark.sql.shuffle.partitions", "4")
+                      .config("spark.default.parallelism", "4").getOrCreate())
         if temp_dir:
             self.spark.sparkContext.setCheckpointDir(temp_dir)
         self.api = SparkAPI(spark_session=self.spark, break_lineage_method="persist")

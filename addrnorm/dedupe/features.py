@@ -11,6 +11,7 @@ The tables are Arrow's, filled a batch of records at a time, so that a run
 holds its records as compact columns, not as Python objects.
 """
 import array
+from typing import Dict, List, Optional
 
 import addrnorm
 from addrnorm.dedupe.fields import labelled, text_of
@@ -40,7 +41,7 @@ def record_keys(record, job):
             try:
                 call.update(with_latlon=1, latitude=float(latitude), longitude=float(longitude))
             except ValueError:
-                raise BadRecord("no usable %s/%s coordinates" % (lat, lon))
+                raise BadRecord("no usable %s/%s coordinates" % (lat, lon)) from None
     keys = addrnorm.near_dupe_hashes(labels, values, **call) or ()
     return [hash(key) for key in keys]
 
@@ -75,7 +76,7 @@ def value_forms(item, languages):
     components, value = item
     expansions = addrnorm.expand_address(value, languages, address_components=components)
     roots = addrnorm.expand_address(value, languages, address_components=components, root=True)
-    return sorted(set(expansions)), sorted(set(roots))
+    return sorted(set(expansions or ())), sorted(set(roots or ()))
 
 
 def warm_up():
@@ -108,7 +109,7 @@ class Records:
         self._start()
 
     def _start(self):
-        self.written = {field.name: [] for field in self.fields}
+        self.written: Dict[str, List[Optional[str]]] = {field.name: [] for field in self.fields}
         self.ids = {field.name: array.array("q") for field in self.fields}
         self.keys, self.offsets = array.array("q"), array.array("i", [0])
 

@@ -6,6 +6,8 @@ Several columns may carry one label (a person's given name and surname both
 name the record): each is compared on its own, and for the near-duplicate
 keys their values are joined, in column order, into the label's one value.
 """
+from typing import Dict, List
+
 from addrnorm import AddressComponent
 
 # How a label's values are compared (see addrnorm.dedupe.model): names and
@@ -135,7 +137,7 @@ def text_of(value):
 def labelled(record, fields):
     """(labels, values) of one record for near_dupe_hashes: each label once,
     the values of its columns joined in column order."""
-    joined = {}
+    joined: Dict[str, List[str]] = {}
     for field in fields:
         value = text_of(record.get(field.column))
         if value is not None:
