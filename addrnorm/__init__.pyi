@@ -279,3 +279,7 @@ __all__ += [
     "place_languages",
     "tokenize",
 ]
+
+from .errors import LengthMismatchError as LengthMismatchError
+
+__all__ += ["LengthMismatchError"]
