@@ -224,3 +224,8 @@ from .text import (  # noqa: E402
 
 __all__ += ["StringOption", "TokenOption", "classify_language", "near_dupe_name_hashes", "normalize_string",
             "normalized_tokens", "place_languages", "tokenize"]
+
+# Parallel sequences of different lengths, whichever function is given them.
+from .errors import LengthMismatchError  # noqa: E402
+
+__all__ += ["LengthMismatchError"]

@@ -2,6 +2,8 @@ import enum
 from types import ModuleType
 from typing import Any, Iterable, Literal, Mapping, Sequence, overload
 
+from .errors import LengthMismatchError as LengthMismatchError
+
 __version__: str
 __all__ = [
     "AddressComponent",
@@ -279,3 +281,5 @@ __all__ += [
     "place_languages",
     "tokenize",
 ]
+
+__all__ += ["LengthMismatchError"]

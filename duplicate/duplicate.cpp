@@ -33,8 +33,9 @@
 //   cannot be encoded to UTF-8 (a lone surrogate) is the interpreter's
 //   UnicodeEncodeError; a value is sent up to its first NUL;
 // - the sequences must be sequences but not a str or bytes (TypeError), each
-//   side's two sequences of equal length (ValueError, checked before any
-//   element is looked at); elements that are not str, and scores that are
+//   side's two sequences of equal length (addrnorm.errors.LengthMismatchError,
+//   a ValueError as it always was here and a TypeError as in _kinhash,
+//   checked before any element is looked at); elements that are not str, and scores that are
 //   not numbers, are a TypeError;
 // - the checks run in a fixed order (the sequences' types, their lengths,
 //   languages, then side 1's scores or labels and its tokens or values, then
@@ -47,6 +48,7 @@
 
 #include <cstdlib>
 
+#include "../core/errors.hpp"
 #include "../core/library.hpp"
 #include "../core/lifecycle.hpp"
 #include "../core/methods.hpp"
@@ -77,8 +79,8 @@ bool check_equal_lengths(PyObject *first, PyObject *second, const char *first_na
     Py_ssize_t second_count = PySequence_Size(second);
     if (second_count < 0) return false;
     if (first_count != second_count) {
-        PyErr_Format(PyExc_ValueError, "%s and %s must be of equal length (%zd and %zd)", first_name, second_name,
-                     first_count, second_count);
+        set_length_mismatch("%s and %s must be of equal length (%zd and %zd)", first_name, second_name, first_count,
+                            second_count);
         return false;
     }
     return true;
@@ -88,8 +90,7 @@ bool check_equal_lengths(PyObject *first, PyObject *second, const char *first_na
 // must not make libpostal read one array past the end of the other.
 bool check_equal_counts(size_t first, size_t second, const char *first_name, const char *second_name) {
     if (first == second) return true;
-    PyErr_Format(PyExc_ValueError, "%s and %s must be of equal length (%zu and %zu)", first_name, second_name, first,
-                 second);
+    set_length_mismatch("%s and %s must be of equal length (%zu and %zu)", first_name, second_name, first, second);
     return false;
 }
 
@@ -289,25 +290,37 @@ const char street_fuzzy_format[] = "OOOO|Odd:is_street_duplicate_fuzzy";
 
 constexpr int keywords = METH_VARARGS | METH_KEYWORDS;
 
+// The fuzzy classifiers have no signature for the interpreter: their
+// thresholds default to libpostal's own, fetched on every call, which no
+// literal in a signature can stand for.
+
 PyMethodDef duplicate_methods[] = {
     {"is_name_duplicate", as_method(is_field_duplicate<libpostal_is_name_duplicate, name_format>), keywords,
-     "is_name_duplicate(value1, value2, languages=None)"},
+     "is_name_duplicate($module, value1, value2, languages=None)\n--\n\n"
+     "libpostal's duplicate status of two name values, an int."},
     {"is_street_duplicate", as_method(is_field_duplicate<libpostal_is_street_duplicate, street_format>), keywords,
-     "is_street_duplicate(value1, value2, languages=None)"},
+     "is_street_duplicate($module, value1, value2, languages=None)\n--\n\n"
+     "libpostal's duplicate status of two street values, an int."},
     {"is_house_number_duplicate",
      as_method(is_field_duplicate<libpostal_is_house_number_duplicate, house_number_format>), keywords,
-     "is_house_number_duplicate(value1, value2, languages=None)"},
+     "is_house_number_duplicate($module, value1, value2, languages=None)\n--\n\n"
+     "libpostal's duplicate status of two house number values, an int."},
     {"is_po_box_duplicate", as_method(is_field_duplicate<libpostal_is_po_box_duplicate, po_box_format>), keywords,
-     "is_po_box_duplicate(value1, value2, languages=None)"},
+     "is_po_box_duplicate($module, value1, value2, languages=None)\n--\n\n"
+     "libpostal's duplicate status of two po box values, an int."},
     {"is_unit_duplicate", as_method(is_field_duplicate<libpostal_is_unit_duplicate, unit_format>), keywords,
-     "is_unit_duplicate(value1, value2, languages=None)"},
+     "is_unit_duplicate($module, value1, value2, languages=None)\n--\n\n"
+     "libpostal's duplicate status of two unit values, an int."},
     {"is_floor_duplicate", as_method(is_field_duplicate<libpostal_is_floor_duplicate, floor_format>), keywords,
-     "is_floor_duplicate(value1, value2, languages=None)"},
+     "is_floor_duplicate($module, value1, value2, languages=None)\n--\n\n"
+     "libpostal's duplicate status of two floor values, an int."},
     {"is_postal_code_duplicate",
      as_method(is_field_duplicate<libpostal_is_postal_code_duplicate, postal_code_format>), keywords,
-     "is_postal_code_duplicate(value1, value2, languages=None)"},
+     "is_postal_code_duplicate($module, value1, value2, languages=None)\n--\n\n"
+     "libpostal's duplicate status of two postal code values, an int."},
     {"is_toponym_duplicate", as_method(is_toponym_duplicate), keywords,
-     "is_toponym_duplicate(labels1, values1, labels2, values2, languages=None)"},
+     "is_toponym_duplicate($module, labels1, values1, labels2, values2, languages=None)\n--\n\n"
+     "libpostal's duplicate status of two records' places, each as parallel labels and values, an int."},
     {"is_name_duplicate_fuzzy",
      as_method(is_fuzzy_duplicate<libpostal_is_name_duplicate_fuzzy, name_fuzzy_format>), keywords,
      "is_name_duplicate_fuzzy(tokens1, scores1, tokens2, scores2, languages=None, **thresholds)"},
@@ -320,7 +333,7 @@ PyMethodDef duplicate_methods[] = {
 PyModuleDef duplicate_module = {
     PyModuleDef_HEAD_INIT,
     "_duplicate",
-    nullptr,
+    "libpostal's pairwise duplicate classifiers: whether two values of one address field name the same thing.",
     sizeof(ModuleState),
     duplicate_methods,
     nullptr,

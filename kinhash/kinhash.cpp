@@ -14,6 +14,9 @@
 //   ImportError;
 // - the checks run in a fixed order (sequences, equal length before any
 //   element is looked at, languages, labels, values) and stop at the first;
+// - labels and values of different lengths raise the TypeError callers were
+//   promised as addrnorm.errors.LengthMismatchError, which is also the
+//   ValueError _duplicate raises for the same mistake;
 // - a record with no fields is None without asking libpostal;
 // - with with_latlon on, a far longitude is wrapped and an infinite one
 //   refused, because libpostal's own wrap loops;
@@ -29,6 +32,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "../core/errors.hpp"
 #include "../core/flags.hpp"
 #include "../core/library.hpp"
 #include "../core/lifecycle.hpp"
@@ -99,7 +103,7 @@ bool wrap_longitude(double *longitude) {
 }
 
 // A record's two sequences, checked before any element is looked at: both
-// sequences, of equal length.  False with TypeError set otherwise.
+// sequences, of equal length.  False with a TypeError set otherwise.
 bool check_record(PyObject *labels, PyObject *values) {
     if (!PySequence_Check(labels) || !PySequence_Check(values)) {
         PyErr_SetString(PyExc_TypeError, "Input labels and values must be sequences");
@@ -110,7 +114,7 @@ bool check_record(PyObject *labels, PyObject *values) {
     Py_ssize_t value_count = PySequence_Size(values);
     if (value_count < 0) return false;
     if (label_count != value_count) {
-        PyErr_SetString(PyExc_TypeError, "Input labels and values arrays must be of equal length");
+        set_length_mismatch("Input labels and values arrays must be of equal length");
         return false;
     }
     return true;
@@ -123,7 +127,7 @@ bool record_to_arrays(PyObject *labels, PyObject *values, Utf8Array &label_array
     if (!sequence_to_utf8_array(labels, -1, label_array)) return false;
     if (!sequence_to_utf8_array(values, -1, value_array)) return false;
     if (label_array.count() != value_array.count()) {
-        PyErr_SetString(PyExc_TypeError, "Input labels and values arrays must be of equal length");
+        set_length_mismatch("Input labels and values arrays must be of equal length");
         return false;
     }
     return true;

@@ -192,14 +192,15 @@ PyObject *parse_address(PyObject *module, PyObject *args, PyObject *kwargs) {
 
 PyMethodDef parser_methods[] = {
     {"parse_address", as_method(parse_address),
-     METH_VARARGS | METH_KEYWORDS, "parse_address(address, language=None, country=None)"},
+     METH_VARARGS | METH_KEYWORDS, "parse_address($module, address, language=None, country=None)\n--\n\n"
+     "The labelled parts of a one-line address, as (component, label) tuples in libpostal's order."},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyModuleDef parser_module = {
     PyModuleDef_HEAD_INIT,
     "_parser",
-    nullptr,
+    "libpostal's address parser: a one-line address split into labelled parts.",
     sizeof(ParserState),
     parser_methods,
     nullptr,

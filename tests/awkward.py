@@ -37,6 +37,23 @@ class GrowingLength:
         return self.items[index]
 
 
+class ChangingLength:
+    """Reports the given lengths in turn, the last one for good: a sequence that changes between being measured
+    and being read."""
+
+    def __init__(self, items, lengths):
+        self.items = list(items)
+        self.lengths = list(lengths)
+        self.asked = 0
+
+    def __len__(self):
+        self.asked += 1
+        return self.lengths[min(self.asked, len(self.lengths)) - 1]
+
+    def __getitem__(self, index):
+        return self.items[index]
+
+
 class Failing:
     """A sequence whose length, iteration or items raise the given error."""
 

@@ -2,9 +2,11 @@
 functions, including the cases the interpreter's protocols let go wrong."""
 import pytest
 
+import addrnorm
+from addrnorm import LengthMismatchError, _duplicate, _kinhash
 from addrnorm._expand import expand_address
 from addrnorm._kinhash import near_dupe_hashes
-from awkward import Failing, GrowingLength, LyingLength, LyingList
+from awkward import ChangingLength, Failing, GrowingLength, LyingLength, LyingList
 from heap import OWN_ALLOCATOR, exhausted_heap
 
 MISMATCH = "sequence length does not match its items"
@@ -60,6 +62,40 @@ def test_labels_and_values_never_reach_the_library_with_different_counts(double)
     with pytest.raises(TypeError) as raised:
         near_dupe_hashes(GrowingLength(["city", "road", "house"]), ["a", "b"])
     assert str(raised.value) in (MISMATCH, "Input labels and values arrays must be of equal length")
+    assert double.counters()["calls"] == calls
+
+
+LABELS_AND_VALUES = "Input labels and values arrays must be of equal length"
+# Parallel sequences of different lengths, in every function that takes them:
+# as measured before any element is read, and (a sequence that changes in
+# between) as converted.
+LENGTH_MISMATCHES = [
+    (lambda: near_dupe_hashes(["city", "road"], ["x"]), LABELS_AND_VALUES),
+    (lambda: near_dupe_hashes(ChangingLength(["city", "road", "house"], [2, 3]), ["a", "b"]), LABELS_AND_VALUES),
+    (lambda: _kinhash.place_languages(["road"], ["x", "y"]), LABELS_AND_VALUES),
+    (lambda: _kinhash.place_languages(["road", "city"], ChangingLength(["x", "y", "z"], [2, 3])), LABELS_AND_VALUES),
+    (lambda: addrnorm.near_dupe_hashes(["city", "road"], ["x"]), LABELS_AND_VALUES),
+    (lambda: _duplicate.is_toponym_duplicate(["city", "state"], ["x"], ["city"], ["x"]),
+     "labels1 and values1 must be of equal length (2 and 1)"),
+    (lambda: _duplicate.is_toponym_duplicate(["city"], ["x"], ChangingLength(["city", "state"], [1, 2]), ["x"]),
+     "labels2 and values2 must be of equal length (2 and 1)"),
+    (lambda: _duplicate.is_name_duplicate_fuzzy(["a"], [1], ["a", "b"], [1]),
+     "tokens2 and scores2 must be of equal length (2 and 1)"),
+    (lambda: _duplicate.is_street_duplicate_fuzzy(["a", "b"], ChangingLength([1, 2, 3], [2, 3]), ["a"], [1]),
+     "tokens1 and scores1 must be of equal length (2 and 3)"),
+    (lambda: addrnorm.is_toponym_duplicate(["city"], ["x", "y"], ["city"], ["x"]), "labels1 and values1"),
+]
+
+
+@pytest.mark.parametrize("call, message", LENGTH_MISMATCHES, ids=range(len(LENGTH_MISMATCHES)))
+def test_a_length_mismatch_is_one_error_in_every_module(double, call, message):
+    # Callers of _duplicate catch it as the ValueError it always was, those of
+    # _kinhash as the TypeError.
+    calls = double.counters()["calls"]
+    with pytest.raises(ValueError) as raised:
+        call()
+    assert type(raised.value) is LengthMismatchError and isinstance(raised.value, TypeError)
+    assert message in str(raised.value)
     assert double.counters()["calls"] == calls
 
 

@@ -7,7 +7,7 @@ import pytest
 
 import addrnorm
 from addrnorm import DuplicateStatus, _duplicate
-from awkward import Failing, LyingLength
+from awkward import ChangingLength, Failing, LyingLength
 from heap import LEAK_LIMIT, OWN_ALLOCATOR, calling, exhausted_heap, heap_growth
 
 FIELDS = ["name", "street", "house_number", "po_box", "unit", "floor", "postal_code"]
@@ -286,6 +286,12 @@ PATHS = [
     ("fuzzy: second tokens refused", calling(F.is_name_duplicate_fuzzy, TOKENS, [1] * 4, [LONG, 5], [1, 2], ["en"])),
     ("fuzzy: lying tokens", calling(F.is_name_duplicate_fuzzy, TOKENS, [1] * 4, LyingLength([LONG], 2), [1, 2])),
     ("fuzzy: lying scores", calling(F.is_name_duplicate_fuzzy, TOKENS, LyingLength([1.0] * 3, 4), ["a"], [1])),
+    # Lengths that agree when measured and differ once read: the mismatch
+    # is found with the side's arrays made.
+    ("toponym: second labels grow", calling(lambda: F.is_toponym_duplicate(
+        ["city"], [LONG], ChangingLength(["city", "state"], [1, 2]), ["x"], ["en"]))),
+    ("fuzzy: first scores grow", calling(lambda: F.is_street_duplicate_fuzzy(
+        TOKENS[:2], ChangingLength([1, 2, 3], [2, 3]), ["a"], [1]))),
 ]
 
 

@@ -4,7 +4,7 @@ import pytest
 
 from addrnorm._expand import expand_address
 from addrnorm._kinhash import near_dupe_hashes
-from awkward import LyingLength
+from awkward import ChangingLength, LyingLength
 from heap import LEAK_LIMIT, OWN_ALLOCATOR, calling, heap_growth
 
 
@@ -36,6 +36,8 @@ PATHS = [
     ("hash: parse error", RESULT, calling(near_dupe_hashes, ["city"], ["x"], with_name=1.0)),
     ("hash: not sequences", RESULT, calling(near_dupe_hashes, {"city"}, ["x"])),
     ("hash: lengths differ", RESULT, calling(near_dupe_hashes, ["city", "road"], ["x"])),
+    ("hash: labels grow", RESULT,
+     calling(lambda: near_dupe_hashes(ChangingLength(["city", "road", LONG], [2, 3]), ["x", "y"]))),
     ("hash: bad code", RESULT, calling(near_dupe_hashes, ["city"], ["x"], languages=["en", "toolong"])),
     ("hash: bad label", RESULT, calling(near_dupe_hashes, ["city", "road", 5], ["x", "y", "z"], languages=["en"])),
     ("hash: bad value", RESULT, calling(near_dupe_hashes, ["city", "road"], [LONG, b"y"], languages=["en"])),

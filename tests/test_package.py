@@ -7,7 +7,7 @@ import re
 import pytest
 
 import addrnorm
-from addrnorm import AddressComponent, TokenType, _expand, _kinhash, _wordclass
+from addrnorm import AddressComponent, TokenType, _duplicate, _expand, _kinhash, _parser, _text, _wordclass
 from addrnorm.options import EXPAND_FLAGS, EXPAND_KEYWORDS, HASH_FLAGS, HASH_KEYWORDS
 from shared import TOKEN_TYPES
 
@@ -25,7 +25,7 @@ def test_importing_the_package_sets_nothing_up(python):
     """)
     # Pure Python, and nothing of what a de-duplication run loads.
     cheap_modules = ["addrnorm._library", "addrnorm._wordclass", "addrnorm.classifiers", "addrnorm.dedupe", "addrnorm.dedupe.fields",
-                     "addrnorm.dedupe.model", "addrnorm.languages", "addrnorm.options", "addrnorm.parsing",
+                     "addrnorm.dedupe.model", "addrnorm.errors", "addrnorm.languages", "addrnorm.options", "addrnorm.parsing",
                      "addrnorm.text", "addrnorm.values"]
     assert result == [[65535, 500, addrnorm.__version__], [0, cheap_modules, False], ["Main St"], ["city|Town"], 1]
 
@@ -130,6 +130,33 @@ def test_the_functions_show_their_signatures(function, extension, names):
     assert "%s(%s, languages=None, %s=<libpostal's default>" % (
         function.__name__, ", ".join(names[:names.index("languages")]), names[names.index("languages") + 1]) in page
     assert "libpostal" in inspect.getdoc(function) and function is not extension
+
+
+FIELD_PARAMETERS = {"value1": None, "value2": None, "languages": None}
+# The extension functions whose signature the interpreter reads from their
+# doc, with their parameters and defaults (None for none).
+EXTENSION_SIGNATURES = [(getattr(_duplicate, "is_%s_duplicate" % field), FIELD_PARAMETERS) for field in (
+    "name", "street", "house_number", "po_box", "unit", "floor", "postal_code")] + [
+    (_duplicate.is_toponym_duplicate,
+     {"labels1": None, "values1": None, "labels2": None, "values2": None, "languages": None}),
+    (_text.tokenize, {"text": None, "whitespace": 0, "offsets": 0}),
+    (_text.normalize_string, {"text": None, "options": _text.DEFAULT_STRING_OPTIONS, "languages": None}),
+    (_text.normalized_tokens, {"text": None, "string_options": _text.DEFAULT_STRING_OPTIONS,
+                               "token_options": _text.DEFAULT_TOKEN_OPTIONS, "whitespace": 0, "languages": None}),
+    (_text.classify_language, {"text": None}),
+    (_parser.parse_address, {"address": None, "language": None, "country": None}),
+]
+
+
+@pytest.mark.parametrize("function, expected", EXTENSION_SIGNATURES,
+                         ids=[function.__name__ for function, _ in EXTENSION_SIGNATURES])
+def test_the_extension_functions_show_their_signatures(function, expected):
+    parameters = inspect.signature(function).parameters
+    assert all(parameter.kind is inspect.Parameter.POSITIONAL_OR_KEYWORD for parameter in parameters.values())
+    assert {name: None if parameter.default is inspect.Parameter.empty else parameter.default
+            for name, parameter in parameters.items()} == expected
+    assert list(parameters) == list(expected)
+    assert inspect.getdoc(function) and inspect.getmodule(function).__doc__
 
 
 EXPAND_GIVEN = [("address_components", 5)] + [(name, 0) for name in EXPAND_FLAGS]

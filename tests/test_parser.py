@@ -161,7 +161,7 @@ def test_the_package_functions_show_their_signatures_and_pickle_by_name():
         assert pickle.loads(pickle.dumps(function)) is function
         assert function.__name__ in addrnorm.__all__ and function.__doc__
     assert [name for name in vars(_parser) if not name.startswith("__")] == ["parse_address"]
-    assert _parser.parse_address.__doc__ == "parse_address(address, language=None, country=None)"
+    assert _parser.parse_address.__text_signature__ == "($module, address, language=None, country=None)"
 
 
 def test_the_state_holds_one_str_per_label_which_every_parse_hands_out(python):

@@ -257,18 +257,26 @@ PyObject *classify_language(PyObject *, PyObject *args, PyObject *kwargs) {
 constexpr int keywords = METH_VARARGS | METH_KEYWORDS;
 
 PyMethodDef text_methods[] = {
-    {"tokenize", as_method(tokenize), keywords, "tokenize(text, whitespace=0, offsets=0)"},
-    {"normalize_string", as_method(normalize_string), keywords, "normalize_string(text, options=..., languages=None)"},
+    {"tokenize", as_method(tokenize), keywords,
+     "tokenize($module, text, whitespace=0, offsets=0)\n--\n\n"
+     "The tokens of text as (token, type), or (start, end, type) with offsets on."},
+    {"normalize_string", as_method(normalize_string), keywords,
+     "normalize_string($module, text, options=DEFAULT_STRING_OPTIONS, languages=None)\n--\n\n"
+     "text normalized as the string options say."},
     {"normalized_tokens", as_method(normalized_tokens), keywords,
-     "normalized_tokens(text, string_options=..., token_options=..., whitespace=0, languages=None)"},
-    {"classify_language", as_method(classify_language), keywords, "classify_language(text)"},
+     "normalized_tokens($module, text, string_options=DEFAULT_STRING_OPTIONS, token_options=DEFAULT_TOKEN_OPTIONS,"
+     " whitespace=0, languages=None)\n--\n\n"
+     "The tokens of text normalized as the string and token options say, as (token, type)."},
+    {"classify_language", as_method(classify_language), keywords,
+     "classify_language($module, text)\n--\n\n"
+     "libpostal's language guesses for text as (code, probability), most probable first."},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyModuleDef text_module = {
     PyModuleDef_HEAD_INIT,
     "_text",
-    nullptr,
+    "libpostal's tokenizer, its string and token normalization and its language classifier.",
     sizeof(ModuleState),
     text_methods,
     nullptr,
@@ -278,7 +286,8 @@ PyModuleDef text_module = {
 };
 
 // The option masks' defaults, published so that the package's flags can be
-// checked against the header the module was built with.
+// checked against the header the module was built with, and named in the
+// functions' signatures, where the interpreter reads them from the module.
 const IntConstant text_constants[] = {
     {"DEFAULT_STRING_OPTIONS", LIBPOSTAL_NORMALIZE_DEFAULT_STRING_OPTIONS},
     {"DEFAULT_TOKEN_OPTIONS", LIBPOSTAL_NORMALIZE_DEFAULT_TOKEN_OPTIONS},

@@ -27,12 +27,13 @@ BATCH_LIMIT = 900
 sys.path[:0] = [HERE, os.path.dirname(HERE)]
 
 # Exceptions a call may end in: the modules' own TypeErrors and the parser's,
-# Unicode encoding and decoding errors, OverflowError from the parser's double
-# unit, the ValueError the interpreter raises for a negative __len__, and
-# whatever the corpus's own objects raise.
+# the LengthMismatchError of parallel sequences of different lengths, Unicode
+# encoding and decoding errors, OverflowError from the parser's double unit,
+# the ValueError the interpreter raises for a negative __len__, and whatever
+# the corpus's own objects raise.
 # SystemError is the tokenizer's answer to a token outside the text.
-ALLOWED = ("TypeError", "UnicodeEncodeError", "UnicodeDecodeError", "OverflowError", "ValueError", "FuzzError",
-           "SystemError")
+ALLOWED = ("TypeError", "LengthMismatchError", "UnicodeEncodeError", "UnicodeDecodeError", "OverflowError",
+           "ValueError", "FuzzError", "SystemError")
 
 
 def outcome_of(function, args, kwargs):
