@@ -13,6 +13,8 @@ values (a common surname, the main street) weigh less when they agree than
 rare ones (term frequencies).  So the model is learned afresh from each
 input, and the same defaults serve places and persons.
 """
+from typing import Any, Dict, List
+
 from addrnorm.dedupe.fields import NAME, NUMBER, PLACE, STREET
 
 # The match probability at which a pair is taken as a duplicate: the pair
@@ -37,7 +39,8 @@ def comparison(field, libpostal=True, names=()):
     import splink.comparison_level_library as cll
     import splink.comparison_library as cl
 
-    levels = [
+    # Splink takes levels and their dictionaries alike.
+    levels: List[Any] = [
         cll.NullLevel(field.written),
         cll.ExactMatchLevel(field.written, term_frequency_adjustments=field.kind in _FREQUENCY)
         .configure(label_for_charts="same as written"),
@@ -130,7 +133,7 @@ def address_comparison(fields, libpostal=True):
         tests = tests + ((agrees,) if agrees is not None else ())
         return tests[0] if len(tests) == 1 else cll.And(*tests)
 
-    levels = [missing(where_fields(fields)).configure(is_null_level=True)]
+    levels: List[Any] = [missing(where_fields(fields)).configure(is_null_level=True)]
     if streets and numbers:
         if units:
             levels.append(within(any_of(same, streets), any_of(same, numbers), any_of(same, units))
@@ -187,8 +190,8 @@ def kin_comparison(name, street, number, area=None):
     import splink.comparison_library as cl
 
     columns = dict(n=name.written, s=street.written, h=number.written)
-    held = dict(m_probability=1.0, u_probability=1.0, fix_m_probability=True, fix_u_probability=True)
-    levels = [
+    held: Dict[str, Any] = dict(m_probability=1.0, u_probability=1.0, fix_m_probability=True, fix_u_probability=True)
+    levels: List[Any] = [
         cll.CustomLevel("{n}_l IS NULL OR {n}_r IS NULL OR {s}_l IS NULL OR {s}_r IS NULL".format(**columns))
         .configure(is_null_level=True),
         cll.CustomLevel("{n}_l = {n}_r AND {s}_l = {s}_r AND {h}_l = {h}_r".format(**columns))
