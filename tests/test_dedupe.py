@@ -201,6 +201,27 @@ def test_a_household_stays_apart_as_its_surname_is_not_counted_twice(tmp_path):
     assert len(apart) >= 0.85 * len(hosts), (len(apart), len(hosts))
 
 
+def test_a_duplicate_with_its_names_swapped_meets_though_one_was_corrupted_too():
+    # A clerk who swaps given name and surname often mangles one of them as
+    # well: written as an initial, with a typo, or in capitals.
+    records, entities = persons()
+    rng = random.Random(11)
+    hosts = [index for index, record in enumerate(records) if all(record.values())][:40]
+    spoil = [lambda name: name[0] + ".", lambda name: typo(rng, name), str.upper]
+    for number, index in enumerate(hosts):
+        given, surname = records[index]["given"], records[index]["surname"]
+        if number % 2:
+            given = spoil[number % 3](given)
+        else:
+            surname = spoil[number % 3](surname)
+        records.append(dict(records[index], given=surname, surname=given))
+        entities.append(entities[index])
+    clusters = addrnorm.find_duplicates(records, mapping=MAPPING)
+    swapped = clusters[len(records) - len(hosts):]
+    met = [index for index, cluster in zip(hosts, swapped) if clusters[index] == cluster]
+    assert len(met) >= 0.9 * len(hosts), (len(met), len(hosts))
+
+
 @pytest.mark.parametrize("records", [[], [{"house": "Ann"}]])
 def test_no_record_or_one_is_no_pair(records):
     assert addrnorm.find_duplicates(records) == list(range(1, len(records) + 1))

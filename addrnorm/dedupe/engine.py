@@ -63,7 +63,7 @@ def kin_sql(name, others, street, number):
     two people), those at one address (the street's value where blocking
     keeps it, and the house number) and how many of them share the name;
     then the same of those on one street at other numbers."""
-    shared = "CASE WHEN l.{0} = r.{0} THEN 1 ELSE 0 END".format(name.written)
+    shared = "CASE WHEN {0} THEN 1 ELSE 0 END".format(_shared(name))
     return ("SELECT sum(CASE WHEN l.{h} = r.{h} THEN 1 ELSE 0 END), sum(CASE WHEN l.{h} = r.{h} THEN {s} ELSE 0 END), "
             "sum(CASE WHEN l.{h} <> r.{h} THEN 1 ELSE 0 END), sum(CASE WHEN l.{h} <> r.{h} THEN {s} ELSE 0 END) "
             "FROM records AS l JOIN records AS r ON l.{t}__b = r.{t}__b AND l.unique_id < r.unique_id "
@@ -73,9 +73,15 @@ def kin_sql(name, others, street, number):
 def kin_area_sql(name, others, area, street):
     """The same as kin_sql, of the pairs in one area (the postcode's value
     where blocking keeps it) on other streets."""
-    return ("SELECT count(*), sum(CASE WHEN l.{n} = r.{n} THEN 1 ELSE 0 END) FROM records AS l JOIN records AS r "
+    return ("SELECT count(*), sum(CASE WHEN {n} THEN 1 ELSE 0 END) FROM records AS l JOIN records AS r "
             "ON l.{a}__b = r.{a}__b AND l.unique_id < r.unique_id WHERE coalesce(l.{t} <> r.{t}, true) AND {d}").format(
-                n=name.written, a=area.written, t=street.written, d=_plainly_differ(others))
+                n=_shared(name), a=area.written, t=street.written, d=_plainly_differ(others))
+
+
+def _shared(name):
+    """The name as the kin comparison takes it shared: as written, or a
+    keystroke apart (one of the two written with a typo)."""
+    return "coalesce(levenshtein(l.{0}, r.{0}) <= 1, false)".format(name.written)
 
 
 def _plainly_differ(names):

@@ -29,7 +29,7 @@ class Pairs:
     address"."""
 
     def __init__(self, out, saved, fields, threshold):
-        from addrnorm.dedupe.model import ADDRESS, KIN
+        from addrnorm.dedupe.address import ADDRESS, KIN
 
         self.out, self.threshold = out, threshold
         self.labels = level_labels(saved)

@@ -8,8 +8,9 @@ import copy
 import math
 from typing import List, Optional, Set, Tuple
 
+from addrnorm.dedupe.address import ADDRESS, KIN, kin_parts, where_fields
 from addrnorm.dedupe.fields import NAME, PLACE, STREET
-from addrnorm.dedupe.model import ADDRESS, KIN, comparisons, kin_parts, where_fields
+from addrnorm.dedupe.model import KEYSTROKE, SAME, comparisons
 
 # Random pairs that u is counted on, at most; and the seed, so that a run
 # on the same input gives the same model.
@@ -46,10 +47,10 @@ def where_goes_together(fields, engine):
 def weigh_kin(linker, fields, row):
     """Sets each kin comparison's weights from the records (see
     kin_comparison): row(sql) runs a query.  The share of people taken at
-    random who share the name is the u of its "same as written" level,
-    counted on random pairs; the share of people at one address (on one
-    street) who do is counted on the pairs there whose other names plainly
-    differ.  No correction where they share it no more often, or where
+    random who share the name (as written, or a keystroke apart) is the u
+    of those two levels, counted on random pairs; the share of people at
+    one address (on one street) who do is counted on the pairs there whose
+    other names plainly differ.  No correction where they share it no more often, or where
     none is found to."""
     from addrnorm.dedupe.engine import kin_area_sql, kin_sql
 
@@ -59,7 +60,9 @@ def weigh_kin(linker, fields, row):
         kin = by_name.get(KIN + name.name)
         if kin is None:
             continue
-        at_random = by_name[name.name].comparison_levels[1].u_probability
+        # Shared as kin_comparison takes it: as written or a keystroke apart.
+        at_random = sum(level.u_probability for level in by_name[name.name].comparison_levels
+                        if level.label_for_charts in (SAME, KEYSTROKE) and isinstance(level.u_probability, float))
         others = [other for other in names if other is not name]
         here, here_shared, there, there_shared = row(kin_sql(name, others, street, number))
         counts = [(here, here_shared), (there, there_shared)]
@@ -68,7 +71,7 @@ def weigh_kin(linker, fields, row):
         counted = [level for level in kin.comparison_levels if not level.is_null_level]
         for level, (pairs, shared) in zip(counted, counts):
             share = (shared or 0) / pairs if pairs else 0.0
-            level.m_probability = min(1.0, at_random / share) if share and isinstance(at_random, float) else 1.0
+            level.m_probability = min(1.0, at_random / share) if share and at_random else 1.0
 
 
 def training_blocks(fields, pair_counts, together=True):
