@@ -17,6 +17,7 @@ from addrnorm.cli.run import Run
 from addrnorm.cli.workers import processed
 from addrnorm.cli.writers import RecordWriter
 from addrnorm.dedupe import available, features
+from addrnorm.dedupe.errors import RefusedInput
 from addrnorm.dedupe.fields import LABEL_KINDS, fields_of, parsed_fields_of
 
 # Cluster sizes told apart in the summary; larger ones are counted together.
@@ -99,10 +100,11 @@ def _load_model(path):
 
 def _refused(call, *arguments, **keywords):
     """A run the records or the options cannot make (no field to compare, a
-    model of other fields) is the user's input error, not a crash."""
+    model of other fields) is the user's input error; any other error is a
+    fault of the code, with its traceback."""
     try:
         return call(*arguments, **keywords)
-    except ValueError as error:
+    except RefusedInput as error:
         raise InputError(str(error)) from error
 
 

@@ -9,6 +9,7 @@ from typing import Any
 
 from addrnorm.dedupe import features, model, training
 from addrnorm.dedupe.engine import engine as make_engine
+from addrnorm.dedupe.errors import RefusedInput
 
 
 @contextlib.contextmanager
@@ -39,9 +40,9 @@ class Deduplication:
         phase(name): a context manager around each stage, for progress;
         libpostal=False: the model without libpostal's levels and keys."""
         if not 0.0 < threshold < 1.0:
-            raise ValueError("the threshold is a match probability between 0 and 1, not %r" % (threshold,))
+            raise RefusedInput("the threshold is a match probability between 0 and 1, not %r" % (threshold,))
         if max_block < 2:
-            raise ValueError("the largest block must hold at least 2 records, not %r" % (max_block,))
+            raise RefusedInput("the largest block must hold at least 2 records, not %r" % (max_block,))
         self.fields, self.threshold, self.max_block = fields, threshold, max_block
         self.engine_options = (engine, memory_limit, temp_dir)
         self.trained, self.explain, self.libpostal = trained, explain, libpostal
@@ -83,7 +84,7 @@ class Deduplication:
                 return list(range(1, self.records.count + 1))
             filled = [field for field in self.fields if self.records.filled[field.name]]
             if not filled:
-                raise ValueError("no record has a value in a field with one of libpostal's labels (%s)" % (
+                raise RefusedInput("no record has a value in a field with one of libpostal's labels (%s)" % (
                     ", ".join(field.column for field in self.fields) or "none"))
             self.fields = filled
             with self.phase("blocking"):
@@ -91,7 +92,12 @@ class Deduplication:
                 table = self.engine.load(self.records.table(), self.forms.table(), self.fields, self.max_block)
                 self.records = self.forms = None
             if self.trained is not None:
-                settings = model.saved_settings(self.trained, self.fields, self.explain)
+                try:
+                    settings = model.saved_settings(self.trained, self.fields, self.explain)
+                except ValueError as error:
+                    # A model that is none, or one of other fields: the
+                    # user's to mend, whatever error saved_settings gives.
+                    raise RefusedInput(str(error)) from error
                 # A saved model may hold an m of 0 that its training learned.
                 training.tolerate_learned_zeros()
                 self.linker = Linker(table, settings, log_level=None)
