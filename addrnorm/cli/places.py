@@ -12,6 +12,7 @@ from addrnorm.errors import BadRecord
 from addrnorm.options import HASH_FLAGS, LABELS
 from addrnorm.values import Refused, checked_record, read_columns, unread_message
 
+
 class Keys:
     """The keys the records gave, and what a mapping reached, to say so when
     a run gives no key at all."""
