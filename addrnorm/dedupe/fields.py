@@ -86,38 +86,32 @@ def _identifier(column):
     return ("f_" + text) if not text[:1].isalpha() else text
 
 
-def fields_of(mapping, columns):
+def fields_of(mapping, columns, parse=()):
     """The compared fields of a run, in column order: every column whose
     label (through the mapping; a column not mapped is its own label) is one
-    libpostal knows.  Two columns whose SQL names would clash are told apart."""
+    libpostal knows.  With columns in parse, which hold one-line addresses:
+    then, for each parsed column, a field "column.label" for each label of
+    the parser that no other column gives (a column of the record wins over
+    a part of a parsed one).  Two columns whose SQL names would clash are
+    told apart."""
     fields, names = [], set()
+
+    def add(column, label):
+        field = Field(column, label)
+        while field.name in names:
+            field.name += "_"
+        names.add(field.name)
+        fields.append(field)
+
     for column in columns:
         label = mapping.get(column, column)
-        if label in LABEL_KINDS:
-            field = Field(column, label)
-            while field.name in names:
-                field.name += "_"
-            names.add(field.name)
-            fields.append(field)
-    return fields
-
-
-def parsed_fields_of(mapping, columns, parse):
-    """The compared fields of a run whose columns in parse hold one-line
-    addresses: the other columns' fields, then, for each parsed column, a
-    field "column.label" for each label of the parser that no other column
-    gives (a column of the record wins over a part of a parsed one)."""
-    fields = fields_of(mapping, [column for column in columns if column not in parse])
+        if label in LABEL_KINDS and column not in parse:
+            add(column, label)
     given = {field.label for field in fields}
-    names = {field.name for field in fields}
     for column in parse:
         for label in PARSER_LABELS:
             if label in LABEL_KINDS and label not in given:
-                field = Field("%s.%s" % (column, label), label)
-                while field.name in names:
-                    field.name += "_"
-                names.add(field.name)
-                fields.append(field)
+                add("%s.%s" % (column, label), label)
     return fields
 
 
