@@ -98,7 +98,7 @@ def parsed_fields(parsed):
     return fields
 
 
-class Field(NamedTuple):
+class LabelledField(NamedTuple):
     """One labelled field of a record: its column (for a part of a parsed
     column, "column.label"), its label, its value as text, and the column
     parsed, for a part of one."""
@@ -120,13 +120,13 @@ def labelled_fields(record, columns, parse=(), language=None, country=None):
     for column, label in columns:
         text = _field_text(column, record.get(column), label in HASH_LABELS or label in LABELS)
         if text:
-            fields.append(Field(column, label, text))
+            fields.append(LabelledField(column, label, text))
     for column in parse:
         text = _field_text(column, record.get(column)) or ""
         if not text.strip():
             continue
         for label, part in parsed_fields(parse_address(text, language, country)).items():
-            fields.append(Field("%s.%s" % (column, label), label, part, column))
+            fields.append(LabelledField("%s.%s" % (column, label), label, part, column))
     return fields
 
 

@@ -10,7 +10,7 @@ import pytest
 
 import addrnorm
 from addrnorm import _parser
-from addrnorm.parsing import Field, labelled_fields, record_fields
+from addrnorm.parsing import LabelledField, labelled_fields, record_fields
 from heap import LEAK_LIMIT, OWN_ALLOCATOR, calling, exhausted_heap, heap_growth
 
 P = _parser
@@ -158,10 +158,10 @@ def test_labelled_fields_keep_each_column_and_each_part_with_the_column_it_came_
     record = dict(RECORD, id={"left": "alone"})
     columns = [("zip", "postcode"), ("name", "house"), ("id", "id"), ("note", "house"), ("absent", "city")]
     assert labelled_fields(record, columns, ["address"]) == [
-        Field("zip", "postcode", "11299"), Field("name", "house", "Whole Foods"),
-        Field("address.road", "road", "781 Franklin Ave", "address"),
-        Field("address.city", "city", "Brooklyn", "address"),
-        Field("address.postcode", "postcode", "11216", "address")]
+        LabelledField("zip", "postcode", "11299"), LabelledField("name", "house", "Whole Foods"),
+        LabelledField("address.road", "road", "781 Franklin Ave", "address"),
+        LabelledField("address.city", "city", "Brooklyn", "address"),
+        LabelledField("address.postcode", "postcode", "11216", "address")]
     # A value the policy refuses, under a label libpostal reads, names its field.
     with pytest.raises(TypeError, match="field 'zip': a list"):
         labelled_fields(dict(record, zip=["11299"]), columns)
