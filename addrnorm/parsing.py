@@ -1,8 +1,11 @@
 """libpostal's address parser, as the package publishes it: parse_address,
 which splits a one-line address into labelled parts; parsed_fields, which
-makes a parse a {label: value} record; and record_fields, which gives a
-record's labelled fields with the parts of its one-line address columns
-added, as near_dupe_hashes and the de-duplication take them.
+makes a parse a {label: value} record; and a record as labelled fields,
+the one place where a record (a CSV row, a JSON line, one of
+find_duplicates' mappings) becomes libpostal's labels and values, with the
+parts of its one-line address columns added: labelled_fields, which the
+de-duplication reads its keys and compared values from, and record_fields,
+the labels and values hash --parse gives near_dupe_hashes.
 
 Like expand_address, each is a plain Python function, so that it pickles by
 name; parse_address looks the extension module up on first use, as
@@ -10,10 +13,11 @@ importing addrnorm._parser sets libpostal's parser up (seconds, and about
 2 GB of memory that forked workers share).
 """
 import re
-from typing import Dict
+from typing import Dict, NamedTuple, Optional
 
 from addrnorm._library import load as _load
 from addrnorm.options import LABELS as HASH_LABELS
+from addrnorm.values import Refused, field_text
 
 # libpostal 1.1's parser labels, in the order of its model's classes: the
 # order of the command's CSV columns.
@@ -94,6 +98,38 @@ def parsed_fields(parsed):
     return fields
 
 
+class LabelledField(NamedTuple):
+    """One labelled field of a record: its column (for a part of a parsed
+    column, "column.label"), its label, its value as text, and the column
+    parsed, for a part of one."""
+
+    column: str
+    label: str
+    text: str
+    part_of: Optional[str] = None
+
+
+def labelled_fields(record, columns, parse=(), language=None, country=None):
+    """The labelled fields of one record: each of columns ((column, label)
+    pairs, in the order to read them) that has a value, then the parts of
+    each column in parse (a one-line address) under the labels the parser
+    gives them.  A value is text under the value policy (addrnorm.values);
+    one the policy refuses is Refused, naming its field, when its label is
+    one libpostal reads, and left out when not."""
+    fields = []
+    for column, label in columns:
+        text = _field_text(column, record.get(column), label in HASH_LABELS or label in LABELS)
+        if text:
+            fields.append(LabelledField(column, label, text))
+    for column in parse:
+        text = _field_text(column, record.get(column)) or ""
+        if not text.strip():
+            continue
+        for label, part in parsed_fields(parse_address(text, language, country)).items():
+            fields.append(LabelledField("%s.%s" % (column, label), label, part, column))
+    return fields
+
+
 def record_fields(record, parse=(), mapping=None, skip=(), language=None, country=None):
     """(labels, values) of one record for near_dupe_hashes: each column's
     value under its label (``mapping`` {column: label} names a column's
@@ -104,35 +140,21 @@ def record_fields(record, parse=(), mapping=None, skip=(), language=None, countr
     column is not a field itself.  Columns in ``skip`` (coordinates) are
     left out, and so are empty values."""
     mapping = mapping or {}
+    columns = [(column, mapping.get(column, column)) for column in record if column not in skip and column not in parse]
     labels, values = [], []
-    for column, value in record.items():
-        if column in skip or column in parse:
-            continue
-        label = mapping.get(column, column)
-        if label:
-            # A value of a field that libpostal ignores is no one's concern.
-            text = _field_text(column, value, label in HASH_LABELS or label in LABELS)
-            if text:
-                labels.append(label)
-                values.append(text)
-    given = set(labels)
-    for column in parse:
-        text = _field_text(column, record.get(column)) or ""
-        if not text.strip():
-            continue
-        for label, part in parsed_fields(parse_address(text, language, country)).items():
-            if label not in given:
-                given.add(label)
-                labels.append(label)
-                values.append(part)
+    given = set()
+    for field in labelled_fields(record, [(column, label) for column, label in columns if label], parse, language,
+                                 country):
+        if field.part_of is None or field.label not in given:
+            given.add(field.label)
+            labels.append(field.label)
+            values.append(field.text)
     return labels, values
 
 
 def _field_text(column, value, read=True):
     """The value policy of addrnorm.values, naming the field refused; a field
     that is not read is left out instead."""
-    from addrnorm.values import Refused, field_text
-
     try:
         return field_text(value)
     except Refused as error:

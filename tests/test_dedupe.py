@@ -16,6 +16,7 @@ import addrnorm
 from addrnorm import AddressComponent, cli
 from addrnorm.dedupe import features
 from addrnorm.dedupe.engine import DuckDB
+from addrnorm.dedupe.errors import RefusedInput
 from addrnorm.dedupe.fields import Field, fields_of, labelled, text_of
 
 # The de-duplication's own Python, DuckDB and Splink: the memcheck run
@@ -227,14 +228,14 @@ def test_no_record_or_one_is_no_pair(records):
     assert addrnorm.find_duplicates(records) == list(range(1, len(records) + 1))
 
 
-@pytest.mark.parametrize("options, error", [
-    ({"threshold": 1.0}, "match probability between 0 and 1"),
-    ({"max_block": 1}, "at least 2 records"),
-    ({"engine": "sqlite"}, "no engine 'sqlite'"),
-    ({"languages": "en"}, "languages must be a list"),
+@pytest.mark.parametrize("options, kind, error", [
+    ({"threshold": 1.0}, RefusedInput, "match probability between 0 and 1"),
+    ({"max_block": 1}, RefusedInput, "at least 2 records"),
+    ({"engine": "sqlite"}, ValueError, "no engine 'sqlite'"),
+    ({"languages": "en"}, TypeError, "languages must be a list"),
 ])
-def test_find_duplicates_refuses_settings_that_make_no_sense(options, error):
-    with pytest.raises((ValueError, TypeError), match=error):
+def test_find_duplicates_refuses_settings_that_make_no_sense(options, kind, error):
+    with pytest.raises(kind, match=error):
         addrnorm.find_duplicates([{"house": "Ann"}, {"house": "Bob"}], **options)
 
 
@@ -356,6 +357,34 @@ def test_dupes_usage_errors(tmp_path, capsys, argv, message):
     with pytest.raises(SystemExit) as stopped:
         cli.main(["dupes", path] + argv)
     assert stopped.value.code == 2 and message in capsys.readouterr().err
+
+
+def _fails(*arguments, **keywords):
+    raise ValueError("a fault of the code")
+
+
+@pytest.mark.parametrize("records, fault, status, said", [
+    # The user's: nothing to compare, whatever the labels say.
+    ("house,note\n,a\n ,b\n", None, 2, "addrnorm: no record has a value in a field with one of libpostal's "
+                                               "labels (house)\n"),
+    # Ours: any other ValueError, wherever in the run, ends it as a fault,
+    # with its traceback.
+    (None, "addrnorm.dedupe.training.train", 1, "internal error, a fault in addrnorm and not in the input "
+                                                 "(ValueError: a fault of the code)"),
+    (None, "addrnorm.dedupe.model.settings", 1, "(ValueError: a fault of the code)"),
+])
+def test_only_the_users_refusals_are_input_errors(tmp_path, capsys, monkeypatch, records, fault, status, said):
+    if records is None:
+        path = write_persons(tmp_path, 40)[0]
+    else:
+        path = str(tmp_path / "records.csv")
+        with open(path, "w", encoding="utf-8") as file:
+            file.write(records)
+    if fault is not None:
+        monkeypatch.setattr(fault, _fails)
+    code, lines, err = dupes(tmp_path, capsys, path, *(MAP if records is None else []))
+    assert (code, lines) == (status, []) and said in err
+    assert ("Traceback" in err) == (status == 1)
 
 
 def test_every_phase_shows_on_a_terminal(tmp_path):

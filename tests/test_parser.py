@@ -10,7 +10,7 @@ import pytest
 
 import addrnorm
 from addrnorm import _parser
-from addrnorm.parsing import record_fields
+from addrnorm.parsing import LabelledField, labelled_fields, record_fields
 from heap import LEAK_LIMIT, OWN_ALLOCATOR, calling, exhausted_heap, heap_growth
 
 P = _parser
@@ -152,6 +152,19 @@ def test_record_fields_parse_nothing_blank_and_refuse_structures(double):
     assert record_fields({"address": 11216}, ["address"]) == (["road"], ["11216"])
     with pytest.raises(TypeError, match="field 'address': a dict .* is not a field's value"):
         record_fields({"address": {"road": "x"}}, ["address"])
+
+
+def test_labelled_fields_keep_each_column_and_each_part_with_the_column_it_came_from(double):
+    record = dict(RECORD, id={"left": "alone"})
+    columns = [("zip", "postcode"), ("name", "house"), ("id", "id"), ("note", "house"), ("absent", "city")]
+    assert labelled_fields(record, columns, ["address"]) == [
+        LabelledField("zip", "postcode", "11299"), LabelledField("name", "house", "Whole Foods"),
+        LabelledField("address.road", "road", "781 Franklin Ave", "address"),
+        LabelledField("address.city", "city", "Brooklyn", "address"),
+        LabelledField("address.postcode", "postcode", "11216", "address")]
+    # A value the policy refuses, under a label libpostal reads, names its field.
+    with pytest.raises(TypeError, match="field 'zip': a list"):
+        labelled_fields(dict(record, zip=["11299"]), columns)
 
 
 def test_the_package_functions_show_their_signatures_and_pickle_by_name():

@@ -196,12 +196,26 @@ def add_dedupe_options(parser):
                         help="where DuckDB spills what does not fit in memory (default: a temporary folder)")
 
 
-def add_addresses(parser):
+def add_address_input(parser):
+    """Where a command that reads an address a line finds them: the
+    arguments, a FILE or standard input (addrnorm.cli.addresses)."""
     parser.add_argument("addresses", nargs="*",
                         help="addresses, or a FILE of them one per line (an argument alone that is a file); "
                              "none, or - alone: standard input")
     parser.add_argument("-i", "--input", help="a file of addresses, one per line; - for standard input "
                                               "(default: standard input when no address is given)")
+
+
+def add_parse(parser, parts):
+    """--parse of hash and dupes; parts: what becomes of the parsed parts."""
+    parser.add_argument("--parse", action="append", metavar="COLUMN",
+                        help="a column holding a one-line address: libpostal's parser splits it into labelled "
+                             "parts%s (a column of the record under the same label wins); repeatable; loads the "
+                             "parser, 2 GB (default: none)" % parts)
+
+
+def add_addresses(parser):
+    add_address_input(parser)
     parser.add_argument("--format", choices=["text", "jsonl", "csv"],
                         help="text: a line per input (language) or a line per token and a blank line (tokens); "
                              "jsonl: an object per input with its line number; csv: line, input and the result "

@@ -16,16 +16,17 @@ def expand_one(address, options):
 def expand_field(record, job):
     """The expansions of one field of a record; a record without it is bad."""
     column, options = job
+    return expand_one(_field(record, column), options)
+
+
+def _field(record, column):
+    """The --column field of a record as text under the value policy
+    (addrnorm.values), a missing value blank; a record without the field,
+    or with a value the policy refuses, is bad."""
     try:
         value = record[column]
     except KeyError:
         raise BadRecord("no field %r" % column) from None
-    return expand_one(_text(column, value), options)
-
-
-def _text(column, value):
-    """A field's value as text under the value policy (addrnorm.values); a
-    missing value is blank."""
     try:
         text = field_text(value)
     except Refused as error:
@@ -86,11 +87,7 @@ def parse_one(address, codes):
 def parse_field(record, job):
     """{label: value} of one field of a record; a record without it is bad."""
     column, codes = job
-    try:
-        value = record[column]
-    except KeyError:
-        raise BadRecord("no field %r" % column) from None
-    return parse_one(_text(column, value), codes)
+    return parse_one(_field(record, column), codes)
 
 
 def warm_up_parse():

@@ -4,7 +4,15 @@ import argparse
 
 import addrnorm
 from addrnorm.cli import data
-from addrnorm.cli.arguments import add_addresses, add_common, add_dedupe_options, add_hash_options, add_switches
+from addrnorm.cli.arguments import (
+    add_address_input,
+    add_addresses,
+    add_common,
+    add_dedupe_options,
+    add_hash_options,
+    add_parse,
+    add_switches,
+)
 from addrnorm.cli.expand import command_expand
 from addrnorm.cli.hash import command_hash
 from addrnorm.cli.language import command_language
@@ -49,11 +57,7 @@ def build_parser():
     commands.required = True
 
     expand = commands.add_parser("expand", help="every normalized form of each address")
-    expand.add_argument("addresses", nargs="*",
-                        help="addresses, or a FILE of them one per line (an argument alone that is a file); "
-                             "none, or - alone: standard input")
-    expand.add_argument("-i", "--input", help="a file of addresses, one per line; - for standard input "
-                                              "(default: standard input when no address is given)")
+    add_address_input(expand)
     expand.add_argument("--format", choices=["text", "jsonl", "csv"],
                         help="text: each input's expansions, a blank line after each; jsonl: an object per input "
                              "with its line number; csv: line, input, expansions as a JSON list (default: by -o's "
@@ -74,11 +78,7 @@ def build_parser():
 
     parsing = commands.add_parser("parse", help="the labelled parts of each one-line address (libpostal's parser: "
                                                 "2 GB of memory, fetched by 'addrnorm data download --parser')")
-    parsing.add_argument("addresses", nargs="*",
-                         help="addresses, or a FILE of them one per line (an argument alone that is a file); "
-                             "none, or - alone: standard input")
-    parsing.add_argument("-i", "--input", help="a file of addresses, one per line; - for standard input "
-                                               "(default: standard input when no address is given)")
+    add_address_input(parsing)
     parsing.add_argument("--format", choices=["jsonl", "csv"],
                          help="jsonl: an object per input, {\"line\", \"input\", \"parsed\": {label: value}}; csv: "
                               "line, input and a column per label found (default: csv for -o FILE.csv or .tsv, "
@@ -96,20 +96,14 @@ def build_parser():
 
     hashing = commands.add_parser("hash", help="near-duplicate keys of each place record")
     add_hash_options(hashing)
-    hashing.add_argument("--parse", action="append", metavar="COLUMN",
-                         help="a column holding a one-line address: libpostal's parser splits it into labelled "
-                              "parts that join the record's fields (a column of the record under the same label "
-                              "wins); repeatable; loads the parser, 2 GB (default: none)")
+    add_parse(hashing, " that join the record's fields")
     add_common(hashing)
     hashing.set_defaults(run=command_hash)
 
     dupes = commands.add_parser("dupes", help="group duplicate records into clusters: a probabilistic model "
                                               "learned from the records, on libpostal's expansions and keys")
     add_hash_options(dupes)
-    dupes.add_argument("--parse", action="append", metavar="COLUMN",
-                       help="a column holding a one-line address: libpostal's parser splits it into labelled parts, "
-                            "each compared as a field of its own (a column of the record under the same label wins); "
-                            "repeatable; loads the parser, 2 GB (default: none)")
+    add_parse(dupes, ", each compared as a field of its own")
     add_common(dupes)
     add_dedupe_options(dupes)
     dupes.set_defaults(run=command_dupes)

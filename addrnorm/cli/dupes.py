@@ -1,23 +1,25 @@
-"""The dupes command: each record's near-duplicate keys and each distinct
-value's expansions made by libpostal in the workers, then the model
-(addrnorm.dedupe) learned from the records, the pairs scored and clustered,
-and each record written with its cluster and the cluster's size.  Records
-wait on disk for the writing, as JSON lines."""
+"""The dupes command, a pipeline whose stages run once each, in order: read
+the records; their fields; their features (each record's near-duplicate
+keys and each distinct value's expansions, made by libpostal in the
+workers); the candidate pairs (blocking); the model (addrnorm.dedupe),
+learned from the records or given; the clusters of the scored pairs; and
+each record written with its cluster and the cluster's size.  Each stage is
+handed the progress to show and the counts to keep.  Records wait on disk
+for the writing, as JSON lines."""
 import array
-import contextlib
 import json
 import tempfile
-import threading
 from typing import Dict
 
 from addrnorm.cli.errors import InputError, OutputError
 from addrnorm.cli.places import Keys, read_places
-from addrnorm.cli.progress import REDRAW, Progress, count
+from addrnorm.cli.progress import Progress, Stages, count
 from addrnorm.cli.run import Run
 from addrnorm.cli.workers import processed
 from addrnorm.cli.writers import RecordWriter
 from addrnorm.dedupe import available, features
-from addrnorm.dedupe.fields import LABEL_KINDS, fields_of, parsed_fields_of
+from addrnorm.dedupe.errors import RefusedInput
+from addrnorm.dedupe.fields import LABEL_KINDS, fields_of
 
 # Cluster sizes told apart in the summary; larger ones are counted together.
 SIZES_SHOWN = 4
@@ -27,64 +29,109 @@ def command_dupes(options, out):
     missing = available()
     if missing:
         raise InputError("dupes: " + missing)
-    from addrnorm.dedupe.deduplication import Deduplication
+    from addrnorm.dedupe.deduplication import Counts, Deduplication
 
-    run = Run(options)
+    run, stages, counts = Run(options), Stages(options.quiet), Counts()
     trained = _load_model(options.model) if options.model else None
     source, records, header, job = read_places(options)
-    mapping, lat, lon, keywords = job[:4]
-    # JSON Lines name their fields record by record: every label may be one.
-    columns = header if header is not None else list(mapping) + [label for label in LABEL_KINDS if label not in mapping]
-    columns = [column for column in columns if column not in (lat, lon)]
     parse = tuple(options.parse or ())
-    fields = parsed_fields_of(mapping, columns, parse) if parse else fields_of(mapping, columns)
+    fields = compared_fields(header, job, parse)
+    keys = Keys(job[0], header, parse)
     pairs_out = _open(options.pairs)
-    keys = Keys(mapping, header, parse)
     try:
         with tempfile.TemporaryDirectory(prefix="addrnorm-dupes-") as folder, Store(folder) as store:
             dedupe = _refused(Deduplication, fields, options.threshold, options.max_block, options.engine,
                               options.memory_limit, options.temp_dir or folder, trained=trained,
-                              explain=bool(pairs_out or options.report), phase=lambda name: phase(options.quiet, name))
+                              explain=bool(pairs_out or options.report))
             try:
-                progress = Progress.reading(source, options.quiet, "hashing")
-                if parse:
-                    # Each one-line address parsed in the workers, which share
-                    # the parser's model.
-                    function, job, warm_up = (features.parsed_record_keys, (fields, keywords, lat, lon, parse),
-                                              features.warm_up_parser)
-                else:
-                    function, job, warm_up = features.record_keys, (fields, keywords, lat, lon), features.warm_up
-                for number, record, result in run.results(records, source.name, progress, function, job, warm_up):
-                    parts, record_keys = result if parse else ({}, result)
-                    keys.add(record, record_keys)
-                    dedupe.add(dict(record, **parts) if parts else record, record_keys)
-                    store.append(number, record)
-                expand(dedupe, options, keywords.get("languages"))
-                clusters = _refused(dedupe.run)
-                if options.model_out:
-                    _save(dedupe.save_model, options.model_out)
-                if pairs_out is not None:
-                    with phase(options.quiet, "explaining"):
-                        explain(dedupe, pairs_out, store)
-                if options.report:
-                    with phase(options.quiet, "reporting"):
-                        _save(dedupe.report, options.report)
-                writer = RecordWriter(out, options.format, header, ("cluster", "cluster_size"), options.csv_style)
-                sizes = write(store, clusters, options, writer, run, source.name)
-                writer.close()
+                table = keyed(records, source, fields, job, run, keys, store)
+                forms = expanded(table, options, job[3].get("languages"))
+                _refused(dedupe.candidates, table, forms, stages)
+                # The engine holds the features now.
+                del table, forms
+                _refused(dedupe.learn_model, stages, counts)
+                clusters = dedupe.clusters(stages, counts)
+                sizes = write_all(dedupe, clusters, store, pairs_out, options, out, header, run, stages,
+                                  source.name)
             finally:
                 dedupe.close()
     finally:
         if pairs_out is not None:
             pairs_out.close()
     run.summary(count(len(clusters), "record"), count(keys.count, "key"),
-                count(dedupe.compared, "pair compared", "pairs compared"),
-                count(dedupe.matched, "pair matched", "pairs matched"), describe_clusters(sizes))
+                count(counts.compared, "pair compared", "pairs compared"),
+                count(counts.matched, "pair matched", "pairs matched"), describe_clusters(sizes))
     keys.warn(run)
-    if dedupe.learned == 0:
+    if counts.learned == 0:
         run.warn("the records are too few, or too alike, to learn the model's m probabilities from: Splink's "
                  "starting values were used; give a model learned on more records with --model")
     return run
+
+
+def compared_fields(header, job, parse):
+    """The fields stage: the columns compared, each under its label.  JSON
+    Lines name their fields record by record: every label may be one."""
+    mapping, lat, lon = job[:3]
+    columns = header if header is not None else list(mapping) + [label for label in LABEL_KINDS if label not in mapping]
+    return fields_of(mapping, [column for column in columns if column not in (lat, lon)], parse)
+
+
+def keyed(records, source, fields, job, run, keys, store):
+    """The features stage, its records' side: each record's keys (and the
+    parts of its one-line addresses) made in the workers, its values in the
+    feature table, the record itself on disk."""
+    mapping, lat, lon, keywords = job[:4]
+    parse = job[4] if len(job) > 4 else ()
+    if parse:
+        # Each one-line address parsed in the workers, which share the
+        # parser's model.
+        function, job, warm_up = (features.parsed_record_keys, (fields, keywords, lat, lon, parse),
+                                  features.warm_up_parser)
+    else:
+        function, job, warm_up = features.record_keys, (fields, keywords, lat, lon), features.warm_up
+    table = features.Records(fields)
+    progress = Progress.reading(source, run.options.quiet, "hashing")
+    for number, record, result in run.results(records, source.name, progress, function, job, warm_up):
+        parts, record_keys = result if parse else ({}, result)
+        keys.add(record, record_keys)
+        table.add(dict(record, **parts) if parts else record, record_keys)
+        store.append(number, record)
+    return table
+
+
+def expanded(table, options, languages):
+    """The features stage, its values' side: each distinct value's
+    expansions and root forms, made in the workers."""
+    forms = features.Forms()
+    progress = Progress(options.quiet, "expanding", noun="value")
+    try:
+        for number, _, made, error in processed(table.values_to_expand(), features.value_forms, languages,
+                                                options.jobs, features.warm_up):
+            progress.advance()
+            if error is not None:
+                raise InputError("expanding a value: %s" % error)
+            forms.add(number, made)
+    finally:
+        progress.close()
+    return forms
+
+
+def write_all(dedupe, clusters, store, pairs_out, options, out, header, run, stages, name):
+    """The write stage: the model (--model-out), the pairs (--pairs), the
+    report (--report), then every record with its cluster; returns the
+    number of clusters of each size."""
+    if options.model_out:
+        _save(dedupe.save_model, options.model_out)
+    if pairs_out is not None:
+        with stages.stage("explaining"):
+            explain(dedupe, pairs_out, store)
+    if options.report:
+        with stages.stage("reporting"):
+            _save(dedupe.report, options.report)
+    writer = RecordWriter(out, options.format, header, ("cluster", "cluster_size"), options.csv_style)
+    sizes = write(store, clusters, options, writer, run, name)
+    writer.close()
+    return sizes
 
 
 def _load_model(path):
@@ -99,25 +146,12 @@ def _load_model(path):
 
 def _refused(call, *arguments, **keywords):
     """A run the records or the options cannot make (no field to compare, a
-    model of other fields) is the user's input error, not a crash."""
+    model of other fields) is the user's input error; any other error is a
+    fault of the code, with its traceback."""
     try:
         return call(*arguments, **keywords)
-    except ValueError as error:
+    except RefusedInput as error:
         raise InputError(str(error)) from error
-
-
-def expand(dedupe, options, languages):
-    """Each distinct value's expansions and root forms, in the workers."""
-    progress = Progress(options.quiet, "expanding", noun="value")
-    try:
-        for number, _, forms, error in processed(dedupe.values_to_expand(), features.value_forms, languages,
-                                                 options.jobs, features.warm_up):
-            progress.advance()
-            if error is not None:
-                raise InputError("expanding a value: %s" % error)
-            dedupe.add_forms(number, forms)
-    finally:
-        progress.close()
 
 
 def explain(dedupe, out, store):
@@ -143,34 +177,6 @@ def _save(save, path):
         save(path)
     except OSError as error:
         raise OutputError("%s: %s" % (path, error.strerror)) from error
-
-
-@contextlib.contextmanager
-def phase(quiet, name):
-    """A stage that counts nothing: its name and the time it has taken, on a
-    terminal."""
-    progress = Progress(quiet, name, noun="second")
-    if progress.bar is None:
-        yield
-        return
-    done = threading.Event()
-
-    bar = progress.bar
-
-    def tick():
-        while not done.wait(REDRAW):
-            bar.refresh()
-
-    ticker = threading.Thread(target=tick, daemon=True)
-    ticker.start()
-    try:
-        yield
-    finally:
-        done.set()
-        ticker.join()
-        progress.bar.set_postfix_str("done", refresh=False)
-        progress.bar.close()
-        progress.bar = None
 
 
 class Store:

@@ -4,9 +4,8 @@ from addrnorm import AddressComponent
 from addrnorm.cli.addresses import address_lines, input_path, language_list, split_list
 from addrnorm.cli.calls import expand_field, expand_one, warm_up_expand
 from addrnorm.cli.errors import InputError
-from addrnorm.cli.places import separator_hint
 from addrnorm.cli.progress import Progress, count
-from addrnorm.cli.readers import read_records
+from addrnorm.cli.readers import blank, column_records
 from addrnorm.cli.run import Run
 from addrnorm.cli.writers import ExpansionWriter, RecordWriter
 from addrnorm.options import EXPAND_FLAGS
@@ -32,25 +31,18 @@ def command_expand(options, out):
 
 def expand_column(options, out, run, keywords):
     """--column: one field of each record expanded, the record written through."""
-    path = input_path(options)
-    if path is None:
-        raise InputError("--column reads records from FILE, -i FILE or standard input, not addresses")
-    source, records, header = read_records(path, options.input_format, options.delimiter, options.encoding)
-    if header is not None and options.column not in header:
-        raise InputError("--column: %s has no column %r (its columns: %s)%s" % (
-            source.name, options.column, ", ".join(header), separator_hint(header)))
+    source, records, header = column_records(input_path(options), options)
     writer = RecordWriter(out, options.format or "csv", header, "expansions", options.csv_style)
-    expansions = blank = 0
+    expansions = blanks = 0
     progress = Progress.reading(source, options.quiet, "expanding")
     for number, record, result in run.results(records, source.name, progress, expand_field,
                                               (options.column, keywords), warm_up_expand):
         run.write(writer, source.name, number, record, result)
         expansions += len(result or ())
-        value = record.get(options.column)
-        blank += value is None or not str(value).strip()
+        blanks += blank(record.get(options.column))
     writer.close()
     run.summary(count(run.records, "record"), count(expansions, "expansion"),
-                count(blank, "blank address", "blank addresses"))
+                count(blanks, "blank address", "blank addresses"))
     return run
 
 

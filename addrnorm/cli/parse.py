@@ -3,9 +3,8 @@
 from addrnorm.cli.addresses import address_lines, input_path
 from addrnorm.cli.calls import parse_field, parse_one, warm_up_parse
 from addrnorm.cli.errors import InputError
-from addrnorm.cli.places import separator_hint
 from addrnorm.cli.progress import Progress, count
-from addrnorm.cli.readers import read_records
+from addrnorm.cli.readers import blank, column_records
 from addrnorm.cli.run import Run
 from addrnorm.cli.writers import ParsedWriter
 from addrnorm.parsing import LABELS as PARSER_LABELS, check_codes
@@ -34,23 +33,16 @@ def command_parse(options, out):
 
 def parse_column(options, out, run, codes):
     """--column: one field of each record parsed, the record written through."""
-    path = input_path(options)
-    if path is None:
-        raise InputError("--column reads records from FILE, -i FILE or standard input, not addresses")
-    source, records, header = read_records(path, options.input_format, options.delimiter, options.encoding)
-    if header is not None and options.column not in header:
-        raise InputError("--column: %s has no column %r (its columns: %s)%s" % (
-            source.name, options.column, ", ".join(header), separator_hint(header)))
+    source, records, header = column_records(input_path(options), options)
     writer = ParsedWriter(out, options.format, PARSER_LABELS, header, records=True, style=options.csv_style)
-    parts = blank = 0
+    parts = blanks = 0
     progress = Progress.reading(source, options.quiet, "parsing")
     for number, record, result in run.results(records, source.name, progress, parse_field, (options.column, codes),
                                               warm_up_parse):
         run.write(writer, source.name, number, record, result)
         parts += len(result)
-        value = record.get(options.column)
-        blank += value is None or not str(value).strip()
+        blanks += blank(record.get(options.column))
     writer.close()
     run.summary(count(run.records, "record"), count(parts, "labelled part"),
-                count(blank, "blank address", "blank addresses"))
+                count(blanks, "blank address", "blank addresses"))
     return run

@@ -7,13 +7,10 @@ from typing import Optional, Set
 
 from addrnorm.cli.addresses import language_list
 from addrnorm.cli.errors import InputError
-from addrnorm.cli.readers import read_records
+from addrnorm.cli.readers import read_records, separator_hint
 from addrnorm.errors import BadRecord
 from addrnorm.options import HASH_FLAGS, LABELS
 from addrnorm.values import Refused, checked_record, read_columns, unread_message
-
-# Separators a header of one column may hide, suggested for --delimiter.
-SEPARATORS = (";", "\t", "|")
 
 
 class Keys:
@@ -139,11 +136,3 @@ def check_header(name, header, mapping, lat, lon, parse=()):
                      "name them with --map COLUMN=LABEL, LABEL one of: %s" % (
                          name, ", ".join(header), hint, ", ".join(LABELS)))
 
-
-def separator_hint(header):
-    """"; the header is one column ... --delimiter ';'" when a header of one
-    column holds a separator, else ""."""
-    if len(header) != 1:
-        return ""
-    return "".join("; the header is one column: if the file is separated by %r, give --delimiter %r" % (
-        separator, separator) for separator in SEPARATORS if separator in header[0])

@@ -1,8 +1,11 @@
 """A command's progress on standard error when it is a terminal: how far a
-phase has got, the records done and how many a second; and the counts of
-the summary line."""
+phase has got, the records done and how many a second, or, for a stage
+that counts nothing, the time it has taken; and the counts of the summary
+line."""
+import contextlib
 import os
 import sys
+import threading
 import time
 
 # The bar is redrawn at most this often (seconds), and the clock looked at
@@ -67,3 +70,37 @@ class Progress:
             self.show()
             self.bar.close()
             self.bar = None
+
+
+class Stages:
+    """The progress of the stages that count nothing (blocking, training
+    ...), handed to them: each one's name and the time it has taken, on a
+    terminal."""
+
+    def __init__(self, quiet):
+        self.quiet = quiet
+
+    @contextlib.contextmanager
+    def stage(self, name):
+        progress = Progress(self.quiet, name, noun="second")
+        if progress.bar is None:
+            yield
+            return
+        done = threading.Event()
+
+        bar = progress.bar
+
+        def tick():
+            while not done.wait(REDRAW):
+                bar.refresh()
+
+        ticker = threading.Thread(target=tick, daemon=True)
+        ticker.start()
+        try:
+            yield
+        finally:
+            done.set()
+            ticker.join()
+            progress.bar.set_postfix_str("done", refresh=False)
+            progress.bar.close()
+            progress.bar = None

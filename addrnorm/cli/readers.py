@@ -21,6 +21,9 @@ from addrnorm.errors import BadRecord
 # rather than vanishing into one field.
 MAX_RECORD_LINES = 100
 
+# Separators a header of one column may hide, suggested for --delimiter.
+SEPARATORS = (";", "\t", "|")
+
 
 def undecodable(text):
     return any("\udc80" <= character <= "\udcff" for character in text)
@@ -195,3 +198,30 @@ def read_records(path, form=None, delimiter=None, encoding="utf-8"):
     records = csv_records(source, delimiter)
     _, header = next(records)
     return source, records, header
+
+
+def column_records(path, options):
+    """(source, records, CSV header or None) of a command's --column: the
+    records of the file at path (None: the arguments were addresses, which
+    hold no field), the column checked against a CSV header."""
+    if path is None:
+        raise InputError("--column reads records from FILE, -i FILE or standard input, not addresses")
+    source, records, header = read_records(path, options.input_format, options.delimiter, options.encoding)
+    if header is not None and options.column not in header:
+        raise InputError("--column: %s has no column %r (its columns: %s)%s" % (
+            source.name, options.column, ", ".join(header), separator_hint(header)))
+    return source, records, header
+
+
+def blank(value):
+    """Whether a --column field holds no address."""
+    return value is None or not str(value).strip()
+
+
+def separator_hint(header):
+    """"; the header is one column ... --delimiter ';'" when a header of one
+    column holds a separator, else ""."""
+    if len(header) != 1:
+        return ""
+    return "".join("; the header is one column: if the file is separated by %r, give --delimiter %r" % (
+        separator, separator) for separator in SEPARATORS if separator in header[0])

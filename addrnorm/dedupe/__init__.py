@@ -49,28 +49,33 @@ def find_duplicates(records, mapping=None, languages=None, threshold=DEFAULT_THR
         raise ImportError(missing)
     from addrnorm.dedupe import features
     from addrnorm.dedupe.deduplication import Deduplication
-    from addrnorm.dedupe.fields import fields_of, parsed_fields_of
+    from addrnorm.dedupe.fields import fields_of
     from addrnorm.languages import check_languages
     from addrnorm.values import record_values
 
-    records = record_values(records, mapping, tuple(parse))
+    parse = tuple(parse)
+    records = record_values(records, mapping, parse)
     if languages is not None:
         check_languages(languages)
     columns = {}
     for record in records:
         columns.update(dict.fromkeys(record))
-    parse = tuple(parse)
-    fields = parsed_fields_of(mapping or {}, list(columns), parse) if parse else fields_of(mapping or {}, list(columns))
+    fields = fields_of(mapping or {}, list(columns), parse)
     run = Deduplication(fields, threshold, max_block, engine, memory_limit, temp_dir, trained=model)
     try:
+        # The stages of addrnorm.dedupe.deduplication, in this process.
         job = (fields, dict(hash_options, **({"languages": languages} if languages else {})), None, None)
+        table, forms = features.Records(fields), features.Forms()
         for record in records:
             if parse:
                 record = dict(record, **features.parsed_parts(record, parse))
-            run.add(record, features.record_keys(record, job))
-        for number, item in list(run.values_to_expand()):
-            run.add_forms(number, features.value_forms(item, languages))
-        clusters = run.run()
+            table.add(record, features.record_keys(record, job))
+        for number, item in list(table.values_to_expand()):
+            forms.add(number, features.value_forms(item, languages))
+        run.candidates(table, forms)
+        del table, forms
+        run.learn_model()
+        clusters = run.clusters()
         if model_out is not None:
             run.save_model(model_out)
         return clusters

@@ -1,14 +1,16 @@
 """One de-duplication run, as a pipeline: records in, then libpostal's
-features, the model (learned from the records, or given), the scored pairs,
-and clusters of the pairs whose match probability reaches the threshold.
-The command (addrnorm dupes) and find_duplicates both run it; each stage is
-a method, called once, in order."""
+features (addrnorm.dedupe.features), the candidate pairs (blocking), the
+model (learned from the records, or given), the scored pairs, and clusters
+of the pairs whose match probability reaches the threshold.  The command
+(addrnorm dupes) and find_duplicates both run it; each stage is a method,
+called once, in order, given the progress to show and the counts to keep."""
 import contextlib
 import logging
 from typing import Any
 
 from addrnorm.dedupe import features, model, training
 from addrnorm.dedupe.engine import engine as make_engine
+from addrnorm.dedupe.errors import RefusedInput
 
 
 @contextlib.contextmanager
@@ -25,93 +27,159 @@ def _quiet_splink():
         logger.setLevel(level)
 
 
-def _no_phase(name):
-    return contextlib.nullcontext()
+class Quiet:
+    """Progress that shows nothing: find_duplicates', and the default of
+    each stage.  The command passes its own (addrnorm.cli.progress.Stages):
+    an object with stage(name), a context manager around a stage."""
+
+    def stage(self, name):
+        return contextlib.nullcontext()
+
+
+class _Phases:
+    """Progress of a phase(name) context manager, as the bench times stages."""
+
+    def __init__(self, phase):
+        self.stage = phase
+
+
+class Counts:
+    """What the stages count, for a run's summary: the pairs compared and
+    those matched, and the sessions of expectation maximisation that
+    learned the model's m (None: a saved model was applied)."""
+
+    def __init__(self):
+        self.compared = self.matched = 0
+        self.learned = None
 
 
 class Deduplication:
+    """The stages of a run after its features, each entered once, in order:
+    candidates (blocking), learn_model (learned from the records, or
+    given), clusters (the pairs scored, and clustered at the threshold).
+    Each takes the progress to show and the counts to keep."""
+
     def __init__(self, fields, threshold=model.DEFAULT_THRESHOLD, max_block=model.DEFAULT_MAX_BLOCK,
                  engine="duckdb", memory_limit=None, temp_dir=None, trained=None, explain=False, phase=None,
                  libpostal=True):
         """fields: the compared fields (addrnorm.dedupe.fields); trained: a
         saved model (its JSON as a dict, or a path) applied instead of
         learning one; explain: keep what each pair's explanation needs;
-        phase(name): a context manager around each stage, for progress;
-        libpostal=False: the model without libpostal's levels and keys."""
+        phase(name): a context manager around each stage of run(), for
+        the bench's timings; libpostal=False: the model without libpostal's
+        levels and keys."""
         if not 0.0 < threshold < 1.0:
-            raise ValueError("the threshold is a match probability between 0 and 1, not %r" % (threshold,))
+            raise RefusedInput("the threshold is a match probability between 0 and 1, not %r" % (threshold,))
         if max_block < 2:
-            raise ValueError("the largest block must hold at least 2 records, not %r" % (max_block,))
+            raise RefusedInput("the largest block must hold at least 2 records, not %r" % (max_block,))
         self.fields, self.threshold, self.max_block = fields, threshold, max_block
         self.engine_options = (engine, memory_limit, temp_dir)
         self.trained, self.explain, self.libpostal = trained, explain, libpostal
-        self.phase = phase or _no_phase
-        # The feature tables, until the engine has loaded them.
-        self.records: Any = features.Records(fields)
-        self.forms: Any = features.Forms()
-        # Set by run(): the engine, Splink's linker and its tables.
+        self.progress = _Phases(phase) if phase is not None else Quiet()
+        # The feature tables of add and add_forms, made on first use.
+        self.records: Any = None
+        self.forms: Any = None
+        # Records fed to the candidates: below 2, nothing is compared.
+        self.count = 0
+        # Set by the stages: the engine, Splink's linker and its tables.
         self.engine: Any = None
+        self.table: Any = None
         self.linker: Any = None
         self.predictions: Any = None
         self.clustered: Any = None
+        # What run() counted (the stages keep theirs in the Counts given).
         self.compared = self.matched = 0
-        # Sessions of expectation maximisation that learned m (None: the
-        # model was given).
         self.learned = None
 
-    # Stage 1, a record at a time: its values and keys (record_keys).
+    # The features a record and a value at a time, for callers that make
+    # them themselves (the bench): record_keys' and value_forms' results.
     def add(self, record, keys):
+        if self.records is None:
+            self.records, self.forms = features.Records(self.fields), features.Forms()
         self.records.add(record, keys)
 
-    # Stage 2: the expansions of each distinct value (value_forms).
     def values_to_expand(self):
-        return self.records.values_to_expand()
+        return self.records.values_to_expand() if self.records is not None else iter(())
 
     def add_forms(self, number, forms):
         self.forms.add(number, forms)
 
-    # Stages 3 to 5.
     def run(self):
-        """Blocks, learns (or takes) the model, scores the pairs and clusters
-        them; returns the cluster number of each record, from 1 in order
-        of first appearance."""
+        """The stages after the features added, in order; the cluster number
+        of each record, from 1 in order of first appearance."""
+        counts = Counts()
+        if self.records is None:
+            self.records, self.forms = features.Records(self.fields), features.Forms()
+        self.candidates(self.records, self.forms, self.progress)
+        self.records = self.forms = None
+        self.learn_model(self.progress, counts)
+        clusters = self.clusters(self.progress, counts)
+        self.compared, self.matched, self.learned = counts.compared, counts.matched, counts.learned
+        return clusters
+
+    def candidates(self, records, forms, progress=None):
+        """The feature tables (features.Records and Forms) loaded into the
+        engine, and the pairs to compare: those that share a blocking key
+        or value in blocks of at most max_block records."""
+        progress = progress or Quiet()
+        self.count = records.count
+        if self.count < 2:
+            # Nothing to compare: each record is a cluster of its own.
+            return
+        filled = [field for field in self.fields if records.filled[field.name]]
+        if not filled:
+            raise RefusedInput("no record has a value in a field with one of libpostal's labels (%s)" % (
+                ", ".join(field.column for field in self.fields) or "none"))
+        self.fields = filled
+        with _quiet_splink(), progress.stage("blocking"):
+            self.engine = make_engine(*self.engine_options)
+            self.table = self.engine.load(records.table(), forms.table(), self.fields, self.max_block)
+
+    def learn_model(self, progress=None, counts=None):
+        """The model: the saved one given, or one learned from the records."""
         from splink import Linker
 
+        progress, counts = progress or Quiet(), counts if counts is not None else Counts()
+        if self.count < 2:
+            return
+        table = self.table
         with _quiet_splink():
-            if self.records.count < 2:
-                # Nothing to compare: each record is a cluster of its own.
-                return list(range(1, self.records.count + 1))
-            filled = [field for field in self.fields if self.records.filled[field.name]]
-            if not filled:
-                raise ValueError("no record has a value in a field with one of libpostal's labels (%s)" % (
-                    ", ".join(field.column for field in self.fields) or "none"))
-            self.fields = filled
-            with self.phase("blocking"):
-                self.engine = make_engine(*self.engine_options)
-                table = self.engine.load(self.records.table(), self.forms.table(), self.fields, self.max_block)
-                self.records = self.forms = None
             if self.trained is not None:
-                settings = model.saved_settings(self.trained, self.fields, self.explain)
+                try:
+                    settings = model.saved_settings(self.trained, self.fields, self.explain)
+                except ValueError as error:
+                    # A model that is none, or one of other fields: the
+                    # user's to mend, whatever error saved_settings gives.
+                    raise RefusedInput(str(error)) from error
                 # A saved model may hold an m of 0 that its training learned.
                 training.tolerate_learned_zeros()
                 self.linker = Linker(table, settings, log_level=None)
             else:
-                with self.phase("training"):
+                with progress.stage("training"):
                     count = self.engine.count("SELECT count(*) FROM records")
                     together = training.where_goes_together(self.fields, self.engine)
                     self.linker = Linker(table, model.settings(self.fields, self.explain, self.libpostal, together),
                                          log_level=None)
-                    self.learned = training.train(self.linker, self.fields, self.engine.pair_counts, count,
-                                                  together, self.engine.row)
-            with self.phase("scoring"):
+                    counts.learned = training.train(self.linker, self.fields, self.engine.pair_counts, count,
+                                                    together, self.engine.row)
+
+    def clusters(self, progress=None, counts=None):
+        """Every candidate pair scored, and the pairs whose match probability
+        reaches the threshold clustered: the cluster number of each record,
+        from 1 in order of first appearance."""
+        progress, counts = progress or Quiet(), counts if counts is not None else Counts()
+        if self.count < 2:
+            return list(range(1, self.count + 1))
+        with _quiet_splink():
+            with progress.stage("scoring"):
                 # Every pair blocking brings is scored and kept, so that the
                 # pairs compared are counted, and explained when asked.
                 self.predictions = self.linker.inference.predict()
-                self.compared = self.engine.count("SELECT count(*) FROM %s" % self.predictions.physical_name)
-            with self.phase("clustering"):
+                counts.compared = self.engine.count("SELECT count(*) FROM %s" % self.predictions.physical_name)
+            with progress.stage("clustering"):
                 clustered = self.clustered = self.linker.clustering.cluster_pairwise_predictions_at_threshold(
                     self.predictions, self.threshold)
-                self.matched = self.engine.count("SELECT count(*) FROM %s WHERE match_probability >= %r" % (
+                counts.matched = self.engine.count("SELECT count(*) FROM %s WHERE match_probability >= %r" % (
                     self.predictions.physical_name, self.threshold))
                 return self.engine.clusters(clustered)
 

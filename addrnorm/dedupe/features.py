@@ -14,8 +14,9 @@ import array
 from typing import Dict, List, Optional
 
 import addrnorm
-from addrnorm.dedupe.fields import labelled, text_of
+from addrnorm.dedupe.fields import labelled, text_of, written
 from addrnorm.errors import BadRecord
+from addrnorm.parsing import labelled_fields
 
 # Keys made per record, in one call: the name and address keys, the
 # name-only keys and the address-only keys; a duplicate with its name or
@@ -48,19 +49,9 @@ def record_keys(record, job):
 
 def parsed_parts(record, parse):
     """The parts of the record's one-line address columns, as {column.label:
-    part}: the columns the de-duplication compares for them (parsed_fields
-    of addrnorm.parsing, a column at a time)."""
-    from addrnorm.parsing import parse_address, parsed_fields
-
-    parts = {}
-    for column in parse:
-        text = text_of(record.get(column))
-        if isinstance(record.get(column), (dict, list)):
-            raise BadRecord("field %r is not text but %s" % (column, type(record.get(column)).__name__))
-        if text is not None:
-            for label, part in parsed_fields(parse_address(text)).items():
-                parts["%s.%s" % (column, label)] = part
-    return parts
+    part}: the columns the de-duplication compares for them (its labelled
+    fields of addrnorm.parsing, a parsed column's only)."""
+    return {field.column: field.text for field in labelled_fields(record, (), parse)}
 
 
 def parsed_record_keys(record, job):
@@ -114,8 +105,9 @@ class Records:
         self.keys, self.offsets = array.array("q"), array.array("i", [0])
 
     def add(self, record, keys):
+        values = written(record, self.fields)
         for field in self.fields:
-            value = text_of(record.get(field.column))
+            value = values.get(field.column)
             if value is None:
                 self.written[field.name].append(None)
                 self.ids[field.name].append(-1)

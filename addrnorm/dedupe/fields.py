@@ -9,6 +9,9 @@ keys their values are joined, in column order, into the label's one value.
 from typing import Dict, List
 
 from addrnorm import AddressComponent
+from addrnorm.dedupe.errors import RefusedInput
+from addrnorm.parsing import LABELS as PARSER_LABELS, labelled_fields
+from addrnorm.values import field_text
 
 # How a label's values are compared (see addrnorm.dedupe.model): names and
 # streets by their words, numbers by their characters, places by their names.
@@ -52,7 +55,7 @@ class Field:
 
     def __init__(self, column, label):
         if label not in LABEL_KINDS:
-            raise ValueError("%r is not a label of libpostal's; they are: %s" % (label, ", ".join(LABEL_KINDS)))
+            raise RefusedInput("%r is not a label of libpostal's; they are: %s" % (label, ", ".join(LABEL_KINDS)))
         self.column, self.label = column, label
         self.kind, components = LABEL_KINDS[label]
         self.components = int(components | _C.ANY)
@@ -83,63 +86,70 @@ def _identifier(column):
     return ("f_" + text) if not text[:1].isalpha() else text
 
 
-def fields_of(mapping, columns):
+def fields_of(mapping, columns, parse=()):
     """The compared fields of a run, in column order: every column whose
     label (through the mapping; a column not mapped is its own label) is one
-    libpostal knows.  Two columns whose SQL names would clash are told apart."""
+    libpostal knows.  With columns in parse, which hold one-line addresses:
+    then, for each parsed column, a field "column.label" for each label of
+    the parser that no other column gives (a column of the record wins over
+    a part of a parsed one).  Two columns whose SQL names would clash are
+    told apart."""
     fields, names = [], set()
+
+    def add(column, label):
+        field = Field(column, label)
+        while field.name in names:
+            field.name += "_"
+        names.add(field.name)
+        fields.append(field)
+
     for column in columns:
         label = mapping.get(column, column)
-        if label in LABEL_KINDS:
-            field = Field(column, label)
-            while field.name in names:
-                field.name += "_"
-            names.add(field.name)
-            fields.append(field)
-    return fields
-
-
-def parsed_fields_of(mapping, columns, parse):
-    """The compared fields of a run whose columns in parse hold one-line
-    addresses: the other columns' fields, then, for each parsed column, a
-    field "column.label" for each label of the parser that no other column
-    gives (a column of the record wins over a part of a parsed one)."""
-    from addrnorm.parsing import LABELS
-
-    fields = fields_of(mapping, [column for column in columns if column not in parse])
+        if label in LABEL_KINDS and column not in parse:
+            add(column, label)
     given = {field.label for field in fields}
-    names = {field.name for field in fields}
     for column in parse:
-        for label in LABELS:
+        for label in PARSER_LABELS:
             if label in LABEL_KINDS and label not in given:
-                field = Field("%s.%s" % (column, label), label)
-                while field.name in names:
-                    field.name += "_"
-                names.add(field.name)
-                fields.append(field)
+                add("%s.%s" % (column, label), label)
     return fields
 
 
 def text_of(value):
-    """A field's value as text, None when it is missing or blank."""
-    if value is None:
+    """A field's value as text under the value policy (addrnorm.values), its
+    white space folded; None when it is missing or blank."""
+    return _folded(field_text(value))
+
+
+def _folded(text):
+    # Values are compared as written, but for their spacing.
+    if text is None:
         return None
-    if isinstance(value, float):
-        if value != value:  # NaN, as pandas gives a missing value
-            return None
-        if value.is_integer():
-            value = int(value)
-    text = value if isinstance(value, str) else str(value)
-    text = " ".join(text.split())
-    return text or None
+    return " ".join(text.split()) or None
+
+
+def columns_of(fields):
+    """The (column, label) of each field, as labelled_fields reads them."""
+    return [(field.column, field.label) for field in fields]
+
+
+def written(record, fields):
+    """{column: value} of each field the record gives a value, white space
+    folded: its labelled fields (addrnorm.parsing.labelled_fields)."""
+    values = {}
+    for field in labelled_fields(record, columns_of(fields)):
+        text = _folded(field.text)
+        if text is not None:
+            values[field.column] = text
+    return values
 
 
 def labelled(record, fields):
     """(labels, values) of one record for near_dupe_hashes: each label once,
     the values of its columns joined in column order."""
     joined: Dict[str, List[str]] = {}
+    values = written(record, fields)
     for field in fields:
-        value = text_of(record.get(field.column))
-        if value is not None:
-            joined.setdefault(field.label, []).append(value)
+        if field.column in values:
+            joined.setdefault(field.label, []).append(values[field.column])
     return list(joined), [" ".join(values) for values in joined.values()]
