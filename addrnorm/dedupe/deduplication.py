@@ -145,12 +145,7 @@ class Deduplication:
         table = self.table
         with _quiet_splink():
             if self.trained is not None:
-                try:
-                    settings = model.saved_settings(self.trained, self.fields, self.explain)
-                except ValueError as error:
-                    # A model that is none, or one of other fields: the
-                    # user's to mend, whatever error saved_settings gives.
-                    raise RefusedInput(str(error)) from error
+                settings = model.saved_settings(self.trained, self.fields, self.explain)
                 # A saved model may hold an m of 0 that its training learned.
                 training.tolerate_learned_zeros()
                 self.linker = Linker(table, settings, log_level=None)

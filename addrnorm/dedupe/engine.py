@@ -11,6 +11,8 @@ record, whatever the size of the input.
 """
 import os
 
+from addrnorm.dedupe.errors import RefusedInput
+
 
 def model_input_sql(fields, max_block, records="records_in", forms="forms"):
     """The SELECT that makes the model's input from the two feature tables
@@ -215,4 +217,4 @@ def engine(name, memory_limit=None, temp_dir=None):
         return DuckDB(memory_limit, temp_dir)
     if name == "spark":
         return Spark(temp_dir)
-    raise ValueError("no engine %r (the engines: duckdb, spark)" % (name,))
+    raise RefusedInput("no engine %r (the engines: duckdb, spark)" % (name,))

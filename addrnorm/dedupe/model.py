@@ -16,6 +16,7 @@ input, and the same defaults serve places and persons.
 from typing import Any, List
 
 from addrnorm.dedupe.address import ADDRESS, KIN, address_comparison, kin_comparison, kin_parts, where_fields
+from addrnorm.dedupe.errors import RefusedInput
 from addrnorm.dedupe.fields import NAME, NUMBER, PLACE, STREET
 
 # The match probability at which a pair is taken as a duplicate: the pair
@@ -138,7 +139,7 @@ def settings(fields, explain=False, libpostal=True, together=True):
 
 def saved_settings(saved, fields, explain=False):
     """A saved model (its JSON as a dict, or the path of its file) to apply
-    to records of these fields; ValueError if it compares other fields."""
+    to records of these fields; RefusedInput if it compares other fields."""
     import json
 
     if not isinstance(saved, dict):
@@ -146,13 +147,13 @@ def saved_settings(saved, fields, explain=False):
             try:
                 saved = json.load(file)
             except ValueError as error:
-                raise ValueError("%s is not a saved model: %s" % (saved, error)) from None
+                raise RefusedInput("%s is not a saved model: %s" % (saved, error)) from None
     try:
         compared = [comparison["output_column_name"] for comparison in saved["comparisons"]]
     except (KeyError, TypeError):
-        raise ValueError("not a saved model: no comparisons") from None
+        raise RefusedInput("not a saved model: no comparisons") from None
     given = [name for name, _, _ in comparisons(fields, together=ADDRESS in compared)]
     if compared != given:
-        raise ValueError("the model compares the fields %s, the records give %s: map the same columns to the "
+        raise RefusedInput("the model compares the fields %s, the records give %s: map the same columns to the "
                          "same labels as when it was trained" % (", ".join(compared), ", ".join(given) or "none"))
     return dict(saved, retain_intermediate_calculation_columns=explain, retain_matching_columns=explain)
