@@ -8,7 +8,7 @@ import contextlib
 import logging
 from typing import Any
 
-from addrnorm.dedupe import features, model, training
+from addrnorm.dedupe import features, model, prior, training
 from addrnorm.dedupe.engine import engine as make_engine
 from addrnorm.dedupe.errors import RefusedInput
 
@@ -171,11 +171,19 @@ class Deduplication:
                 # pairs compared are counted, and explained when asked.
                 self.predictions = self.linker.inference.predict()
                 counts.compared = self.engine.count("SELECT count(*) FROM %s" % self.predictions.physical_name)
+                # A model learned here takes its prior from all the pairs
+                # it scored (addrnorm.dedupe.prior); a given one keeps its.
+                shift = 0.0 if self.trained is not None else prior.settle(
+                    self.linker, self.predictions, self.count, self.engine.row)
+                if shift and self.explain:
+                    # The pairs shown carry the settled prior's weights.
+                    self.predictions, shift = self.linker.inference.predict(), 0.0
             with progress.stage("clustering"):
+                threshold = prior.threshold_before(self.threshold, shift)
                 clustered = self.clustered = self.linker.clustering.cluster_pairwise_predictions_at_threshold(
-                    self.predictions, self.threshold)
+                    self.predictions, threshold)
                 counts.matched = self.engine.count("SELECT count(*) FROM %s WHERE match_probability >= %r" % (
-                    self.predictions.physical_name, self.threshold))
+                    self.predictions.physical_name, threshold))
                 return self.engine.clusters(clustered)
 
     def pairs(self, columns):
