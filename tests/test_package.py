@@ -25,8 +25,9 @@ def test_importing_the_package_sets_nothing_up(python):
     """)
     # Pure Python, and nothing of what a de-duplication run loads.
     cheap_modules = ["addrnorm._library", "addrnorm._wordclass", "addrnorm.classifiers", "addrnorm.dedupe",
-                     "addrnorm.dedupe.errors", "addrnorm.dedupe.fields", "addrnorm.dedupe.model", "addrnorm.errors",
-                     "addrnorm.languages", "addrnorm.options", "addrnorm.parsing", "addrnorm.text", "addrnorm.values"]
+                     "addrnorm.dedupe.address", "addrnorm.dedupe.errors", "addrnorm.dedupe.fields",
+                     "addrnorm.dedupe.model", "addrnorm.errors", "addrnorm.languages", "addrnorm.options",
+                     "addrnorm.parsing", "addrnorm.text", "addrnorm.values"]
     assert result == [[65535, 500, addrnorm.__version__], [0, cheap_modules, False], ["Main St"], ["city|Town"], 1]
 
 
