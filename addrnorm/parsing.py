@@ -13,7 +13,8 @@ importing addrnorm._parser sets libpostal's parser up (seconds, and about
 2 GB of memory that forked workers share).
 """
 import re
-from typing import Dict, NamedTuple, Optional
+import typing
+from typing import Dict, Optional
 
 from addrnorm._library import load as _load
 from addrnorm.options import LABELS as HASH_LABELS
@@ -98,7 +99,7 @@ def parsed_fields(parsed):
     return fields
 
 
-class LabelledField(NamedTuple):
+class LabelledField(typing.NamedTuple):
     """One labelled field of a record: its column (for a part of a parsed
     column, "column.label"), its label, its value as text, and the column
     parsed, for a part of one."""
