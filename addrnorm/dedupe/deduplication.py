@@ -151,11 +151,10 @@ class Deduplication:
                 self.linker = Linker(table, settings, log_level=None)
             else:
                 with progress.stage("training"):
-                    count = self.engine.count("SELECT count(*) FROM records")
                     together = training.where_goes_together(self.fields, self.engine)
                     self.linker = Linker(table, model.settings(self.fields, self.explain, self.libpostal, together),
                                          log_level=None)
-                    counts.learned = training.train(self.linker, self.fields, self.engine.pair_counts, count,
+                    counts.learned = training.train(self.linker, self.fields, self.engine.pair_counts, self.count,
                                                     together, self.engine.row)
 
     def clusters(self, progress=None, counts=None):
