@@ -14,6 +14,8 @@ settles.  Changing the prior moves every pair's match weight by the same
 number of bits, so the scored pairs are not scored again."""
 import math
 
+from addrnorm.dedupe.training import pair_count
+
 # Rounds at most, and the change relative to the prior below which it has
 # settled: a fixed point, reached in a handful of rounds.
 ROUNDS = 50
@@ -31,7 +33,7 @@ def settle(linker, predictions, records, row):
     pairs (predictions, of records records) hold; row(sql) runs a query.
     Returns how many bits every pair's match weight moved."""
     start = linker._settings_obj._probability_two_random_records_match
-    pairs = records * (records - 1) / 2
+    pairs = pair_count(records)
     prior = start
     for _ in range(ROUNDS):
         found = row(expected_duplicates_sql(predictions.physical_name, _bits(prior) - _bits(start)))[0]
