@@ -39,6 +39,7 @@ whose keys are label|value and which expands nothing, the figures only show
 that the bench runs); --real refuses anything but the real library.
 """
 import argparse
+import contextlib
 import csv
 import ctypes
 import json
@@ -128,7 +129,7 @@ def _forms(item, languages):
 
 def run_one(data, truth, kind, jobs, libpostal, temp_dir, memory_limit):
     from addrnorm.dedupe import features
-    from addrnorm.dedupe.deduplication import Deduplication
+    from addrnorm.dedupe.deduplication import Counts, Deduplication
     from addrnorm.dedupe.fields import fields_of
     from addrnorm.dedupe.model import DEFAULT_MAX_BLOCK, DEFAULT_THRESHOLD
     from addrnorm.cli.workers import processed
@@ -137,40 +138,46 @@ def run_one(data, truth, kind, jobs, libpostal, temp_dir, memory_limit):
     fields = fields_of(mapping, list(mapping))
     times = {}
 
-    class phase:
-        def __init__(self, name):
-            self.name = name
+    class Timed:
+        """The stages' progress, as seconds a stage."""
 
-        def __enter__(self):
-            self.start = time.perf_counter()
+        @contextlib.contextmanager
+        def stage(self, name):
+            start = time.perf_counter()
+            try:
+                yield
+            finally:
+                times[name] = times.get(name, 0.0) + time.perf_counter() - start
 
-        def __exit__(self, *exception):
-            times[self.name] = times.get(self.name, 0.0) + time.perf_counter() - self.start
-
-    run = Deduplication(fields, DEFAULT_THRESHOLD, DEFAULT_MAX_BLOCK, "duckdb", memory_limit, temp_dir, phase=phase,
+    timed, counts = Timed(), Counts()
+    records, forms = features.Records(fields), features.Forms()
+    run = Deduplication(fields, DEFAULT_THRESHOLD, DEFAULT_MAX_BLOCK, "duckdb", memory_limit, temp_dir,
                         libpostal=libpostal)
     try:
-        with phase("keys"):
+        with timed.stage("keys"):
             if libpostal:
                 job = (fields, {}, None, None)
                 for number, record, keys, error in processed(read_records(data, mapping), features.record_keys, job,
                                                              jobs, features.warm_up):
                     if error is not None:
                         raise SystemExit("record %d: %s" % (number, error))
-                    run.add(record, keys)
+                    records.add(record, keys)
             else:
                 # Without libpostal: no keys and no expansions, so none of
                 # its calls are made.
                 for number, record in read_records(data, mapping):
-                    run.add(record, [])
-        with phase("expand"):
+                    records.add(record, [])
+        with timed.stage("expand"):
             if libpostal:
-                for number, _, forms, error in processed(run.values_to_expand(), _forms, None, jobs,
-                                                         features.warm_up):
+                for number, _, made, error in processed(records.values_to_expand(), _forms, None, jobs,
+                                                        features.warm_up):
                     if error is not None:
                         raise SystemExit("expanding a value: %s" % error)
-                    run.add_forms(number, forms)
-        clusters = run.run()
+                    forms.add(number, made)
+        run.candidates(records, forms, timed)
+        del records, forms
+        run.learn_model(timed, counts)
+        clusters = run.clusters(timed, counts)
         import pyarrow
 
         connection = run.engine.connection
@@ -183,7 +190,7 @@ def run_one(data, truth, kind, jobs, libpostal, temp_dir, memory_limit):
         result = scores(connection, predictions=run.predictions.physical_name if run.predictions else None)
         if run.predictions is None:
             result.update(compared=0, true_compared=0, completeness=ratio(0, result["true_pairs"]))
-        result.update(times=times, records=len(clusters), learned=run.learned)
+        result.update(times=times, records=len(clusters), learned=counts.learned)
         return result
     finally:
         run.close()

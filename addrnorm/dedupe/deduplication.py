@@ -8,7 +8,7 @@ import contextlib
 import logging
 from typing import Any
 
-from addrnorm.dedupe import features, model, prior, training
+from addrnorm.dedupe import model, prior, training
 from addrnorm.dedupe.engine import engine as make_engine
 from addrnorm.dedupe.errors import RefusedInput
 
@@ -36,13 +36,6 @@ class Quiet:
         return contextlib.nullcontext()
 
 
-class _Phases:
-    """Progress of a phase(name) context manager, as the bench times stages."""
-
-    def __init__(self, phase):
-        self.stage = phase
-
-
 class Counts:
     """What the stages count, for a run's summary: the pairs compared and
     those matched, and the sessions of expectation maximisation that
@@ -60,14 +53,11 @@ class Deduplication:
     Each takes the progress to show and the counts to keep."""
 
     def __init__(self, fields, threshold=model.DEFAULT_THRESHOLD, max_block=model.DEFAULT_MAX_BLOCK,
-                 engine="duckdb", memory_limit=None, temp_dir=None, trained=None, explain=False, phase=None,
-                 libpostal=True):
+                 engine="duckdb", memory_limit=None, temp_dir=None, trained=None, explain=False, libpostal=True):
         """fields: the compared fields (addrnorm.dedupe.fields); trained: a
         saved model (its JSON as a dict, or a path) applied instead of
         learning one; explain: keep what each pair's explanation needs;
-        phase(name): a context manager around each stage of run(), for
-        the bench's timings; libpostal=False: the model without libpostal's
-        levels and keys."""
+        libpostal=False: the model without libpostal's levels and keys."""
         if not 0.0 < threshold < 1.0:
             raise RefusedInput("the threshold is a match probability between 0 and 1, not %r" % (threshold,))
         if max_block < 2:
@@ -75,10 +65,6 @@ class Deduplication:
         self.fields, self.threshold, self.max_block = fields, threshold, max_block
         self.engine_options = (engine, memory_limit, temp_dir)
         self.trained, self.explain, self.libpostal = trained, explain, libpostal
-        self.progress = _Phases(phase) if phase is not None else Quiet()
-        # The feature tables of add and add_forms, made on first use.
-        self.records: Any = None
-        self.forms: Any = None
         # Records fed to the candidates: below 2, nothing is compared.
         self.count = 0
         # Set by the stages: the engine, Splink's linker and its tables.
@@ -87,35 +73,6 @@ class Deduplication:
         self.linker: Any = None
         self.predictions: Any = None
         self.clustered: Any = None
-        # What run() counted (the stages keep theirs in the Counts given).
-        self.compared = self.matched = 0
-        self.learned = None
-
-    # The features a record and a value at a time, for callers that make
-    # them themselves (the bench): record_keys' and value_forms' results.
-    def add(self, record, keys):
-        if self.records is None:
-            self.records, self.forms = features.Records(self.fields), features.Forms()
-        self.records.add(record, keys)
-
-    def values_to_expand(self):
-        return self.records.values_to_expand() if self.records is not None else iter(())
-
-    def add_forms(self, number, forms):
-        self.forms.add(number, forms)
-
-    def run(self):
-        """The stages after the features added, in order; the cluster number
-        of each record, from 1 in order of first appearance."""
-        counts = Counts()
-        if self.records is None:
-            self.records, self.forms = features.Records(self.fields), features.Forms()
-        self.candidates(self.records, self.forms, self.progress)
-        self.records = self.forms = None
-        self.learn_model(self.progress, counts)
-        clusters = self.clusters(self.progress, counts)
-        self.compared, self.matched, self.learned = counts.compared, counts.matched, counts.learned
-        return clusters
 
     def candidates(self, records, forms, progress=None):
         """The feature tables (features.Records and Forms) loaded into the
