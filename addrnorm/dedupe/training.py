@@ -154,7 +154,9 @@ def train(linker, fields, pair_counts, records, together=True, row=None):
     from splink import block_on
     from splink.internals.exceptions import EMTrainingException, SplinkException
 
-    linker.training.estimate_u_using_random_sampling(max_pairs=min(U_PAIRS, pair_count(records)), seed=SEED)
+    sampled = min(U_PAIRS, pair_count(records))
+    linker.training.estimate_u_using_random_sampling(max_pairs=sampled, seed=SEED)
+    bound_unseen_u(linker, sampled)
     tolerate_learned_zeros()
     if row is not None:
         weigh_kin(linker, fields, row)
@@ -198,6 +200,25 @@ def train(linker, fields, pair_counts, records, together=True, row=None):
         # sessions learned for them, not the one they had when they ran.
         linker._populate_probability_two_random_records_match_from_trained_values()
     return learned
+
+
+def bound_unseen_u(linker, sampled):
+    """Gives a level that none of the random pairs fell into (the same flat,
+    two names swapped, among a million records) the u that the count can
+    still tell: below one in the pairs sampled, so taken as that.  Left
+    unset, its u would be what the last session of expectation
+    maximisation found on its own pairs, or 0: an infinite weight, which
+    one coincidence of names across the country then turns into a
+    duplicate."""
+    for comparison in linker._settings_obj.comparisons:
+        for level in comparison.comparison_levels:
+            if level.is_null_level or level._fix_u_probability or not level._trained_u_probabilities:
+                continue
+            if not isinstance(level._trained_u_probabilities[-1]["probability"], (int, float)):
+                level._trained_u_probabilities[-1] = {
+                    "probability": 1.0 / sampled, "description": "not seen in %d random pairs" % sampled,
+                    "m_or_u": "u"}
+    linker._populate_m_u_from_trained_values()
 
 
 def _hold(linker, keep, held):
