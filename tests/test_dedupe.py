@@ -57,6 +57,13 @@ def persons(count=400, seed=5):
     return [record for _, record in rows], [entity for entity, _ in rows]
 
 
+def one_postcode_a_street(records):
+    """The records with each street's own postcode, as in real data (a
+    street left out or mistyped keeps the one drawn)."""
+    return [dict(record, zip="%05d" % (10000 + STREETS.index(record["street"])))
+            if record["street"] in STREETS else record for record in records]
+
+
 MAPPING = {"given": "house", "surname": "house", "number": "house_number", "street": "road", "zip": "postcode"}
 
 
@@ -168,8 +175,7 @@ def test_the_address_is_one_comparison_where_its_fields_go_together(tmp_path, st
     # street and postcode apart would weigh one fact twice.
     records, _ = persons()
     if street_has_a_postcode:
-        records = [dict(record, zip="%05d" % (10000 + STREETS.index(record["street"])))
-                   if record["street"] in STREETS else record for record in records]
+        records = one_postcode_a_street(records)
     saved = tmp_path / "model.json"
     addrnorm.find_duplicates(records, mapping=MAPPING, model_out=str(saved))
     assert [comparison["output_column_name"]
@@ -181,8 +187,7 @@ def test_a_household_stays_apart_as_its_surname_is_not_counted_twice(tmp_path):
     # at random do: that agreement is taken back from the address's, while
     # a given name, drawn at random, is not corrected.
     records, entities = persons()
-    records = [dict(record, zip="%05d" % (10000 + STREETS.index(record["street"])))
-               if record["street"] in STREETS else record for record in records]
+    records = one_postcode_a_street(records)
     rng = random.Random(7)
     hosts = [index for index, record in enumerate(records) if all(record.values())][:60]
     for index in hosts:
@@ -228,13 +233,10 @@ def test_a_level_the_random_pairs_miss_weighs_what_their_count_can_tell(monkeypa
     # none with two names swapped: the level's u was left at 0, and a
     # stranger elsewhere whose names were another's swapped joined them.
     monkeypatch.setattr(training, "U_PAIRS", 500)
-    records, entities = persons()
-    records = [dict(record, zip="%05d" % (10000 + STREETS.index(record["street"])))
-               if record["street"] in STREETS else record for record in records]
+    records = one_postcode_a_street(persons()[0])
     hosts = [index for index, record in enumerate(records) if all(record.values())][:40]
     for index in hosts:
         records.append(dict(records[index], given=records[index]["surname"], surname=records[index]["given"]))
-        entities.append(entities[index])
     # Two strangers in towns far apart, their names another's swapped:
     # blocking brings them together on the street's name and the number.
     strangers = []
