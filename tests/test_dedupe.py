@@ -156,6 +156,41 @@ def test_values_and_keys_too_common_or_unshared_bring_no_pairs():
     assert rows == [(None, [], ["1"])] * 4 + [("2", [12], ["2"]), ("2", [12], ["2"]), (None, [], ["3"])]
 
 
+# The levels written for speed answer as Splink's own do, pair for pair.
+
+def _answers(level, rows, kind):
+    from splink.internals.dialects import SplinkDialect
+
+    condition = level.create_sql(SplinkDialect.from_string("duckdb"))
+    engine = DuckDB()
+    try:
+        engine.run("CREATE TABLE pairs (n INTEGER, v_l {0}, v_r {0})".format(kind))
+        engine.connection.executemany("INSERT INTO pairs VALUES (?, ?, ?)",
+                                      [(n, left, right) for n, (left, right) in enumerate(rows)])
+        return engine.run("SELECT CASE WHEN %s THEN 1 ELSE 0 END FROM pairs ORDER BY n" % condition)
+    finally:
+        engine.close()
+
+
+def test_one_keystroke_and_a_shared_form_answer_as_splinks_levels():
+    import splink.comparison_level_library as cll
+
+    from addrnorm.dedupe.levels import OneKeystroke, SharesForm
+
+    # Swaps of neighbours (Levenshtein 2, a keystroke to Damerau), edits at
+    # either end, lengths one and two apart, accents, empty and missing.
+    words = [("main", "main"), ("main", "mian"), ("main", "amin"), ("main", "mani"), ("main", "man"),
+             ("main", "mains"), ("main", "xmain"), ("main", "maine st"), ("main", "mane"), ("ab", "ba"),
+             ("abc", "cba"), ("abcd", "badc"), ("straße", "strasse"), ("rené", "rene"), ("é", "e"), ("", ""),
+             ("", "a"), ("", "ab"), ("a", None), (None, None), ("12", "21"), ("12", "122"), ("12", "1")]
+    assert _answers(OneKeystroke("v"), words, "VARCHAR") == _answers(cll.DamerauLevenshteinLevel("v", 1), words,
+                                                                      "VARCHAR")
+    forms = [(["main street"], ["main street", "main st"]), (["a", "b"], ["c", "b"]), (["a"], ["b"]), ([], ["a"]),
+             ([], []), (None, ["a"]), (None, None), (["a", "a"], ["a"])]
+    assert _answers(SharesForm("v"), forms, "VARCHAR[]") == _answers(cll.ArrayIntersectLevel("v", 1), forms,
+                                                                      "VARCHAR[]")
+
+
 # The pipeline.
 
 def test_find_duplicates_finds_the_written_again_and_keeps_the_others_apart():

@@ -26,8 +26,10 @@ def _same(field, libpostal=True):
     libpostal."""
     import splink.comparison_level_library as cll
 
+    from addrnorm.dedupe.levels import SharesForm
+
     level = cll.ExactMatchLevel(field.written)
-    return cll.Or(level, cll.ArrayIntersectLevel(field.expansions, 1)) if libpostal else level
+    return cll.Or(level, SharesForm(field.expansions)) if libpostal else level
 
 
 def _close(field, libpostal=True):
@@ -35,9 +37,11 @@ def _close(field, libpostal=True):
     text: one street or town written differently."""
     import splink.comparison_level_library as cll
 
-    levels = [_same(field, libpostal), cll.DamerauLevenshteinLevel(field.written, 1)]
+    from addrnorm.dedupe.levels import OneKeystroke, SharesForm
+
+    levels = [_same(field, libpostal), OneKeystroke(field.written)]
     if libpostal:
-        levels.append(cll.ArrayIntersectLevel(field.roots, 1))
+        levels.append(SharesForm(field.roots))
     if field.kind in (STREET, PLACE):
         levels.append(cll.JaroWinklerLevel(field.written, 0.92))
     return cll.Or(*levels)
@@ -56,6 +60,8 @@ def address_comparison(fields, libpostal=True):
     Main Street per town).  Each level's weight is learned like any other."""
     import splink.comparison_level_library as cll
     import splink.comparison_library as cl
+
+    from addrnorm.dedupe.levels import OneKeystroke
 
     def same(field):
         return _same(field, libpostal)
@@ -106,7 +112,7 @@ def address_comparison(fields, libpostal=True):
                    within(any_of(close, streets)).configure(label_for_charts="same street, written differently")]
     for field in codes:
         levels += [same(field).configure(label_for_charts="same %s" % field.label),
-                   cll.DamerauLevenshteinLevel(field.written, 1)
+                   OneKeystroke(field.written)
                    .configure(label_for_charts="%s one keystroke apart" % field.label)]
     for field in places:
         levels.append(close(field).configure(label_for_charts="same %s" % field.label))

@@ -44,6 +44,8 @@ def comparison(field, libpostal=True, names=()):
     import splink.comparison_level_library as cll
     import splink.comparison_library as cl
 
+    from addrnorm.dedupe.levels import OneKeystroke, SharesForm
+
     # Splink takes levels and their dictionaries alike.
     levels: List[Any] = [
         cll.NullLevel(field.written),
@@ -51,8 +53,8 @@ def comparison(field, libpostal=True, names=()):
         .configure(label_for_charts=SAME),
     ]
     if libpostal:
-        levels += [cll.ArrayIntersectLevel(field.expansions, 1).configure(label_for_charts="libpostal: same"),
-                   cll.ArrayIntersectLevel(field.roots, 1).configure(label_for_charts="libpostal: same root")]
+        levels += [SharesForm(field.expansions).configure(label_for_charts="libpostal: same"),
+                   SharesForm(field.roots).configure(label_for_charts="libpostal: same root")]
     others = [other for other in names if other is not field]
     if field.kind == NAME and others:
         levels.append(cll.CustomLevel(" OR ".join(_swapped_sql(field.written, other.written) for other in others))
@@ -60,7 +62,7 @@ def comparison(field, libpostal=True, names=()):
     # A typo is one keystroke; two relatives' names ("Frances", "Frank") are
     # similar but further apart, and the data tells how often each kind of
     # pair is a duplicate.
-    levels.append(cll.DamerauLevenshteinLevel(field.written, 1).configure(label_for_charts=KEYSTROKE))
+    levels.append(OneKeystroke(field.written).configure(label_for_charts=KEYSTROKE))
     for threshold in _SIMILAR[field.kind]:
         levels.append(cll.JaroWinklerLevel(field.written, threshold)
                       .configure(label_for_charts="similar text (Jaro-Winkler %g)" % threshold))

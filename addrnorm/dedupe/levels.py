@@ -1,0 +1,49 @@
+"""Two of Splink's comparison levels, written so that each engine answers
+them at a fraction of the cost: every pair that blocking brings is tested
+against them, several times over in the address comparison's levels, so
+they are most of the time a run spends scoring.  Each answers exactly as
+Splink's own level does.
+
+Imported only where Splink is (the de-duplication extra).
+"""
+import splink.comparison_level_library as cll
+
+
+class SharesForm(cll.ArrayIntersectLevel):
+    """The two arrays (libpostal's expansions or roots) share an element.
+    Splink sizes their whole intersection to compare it with 1; the
+    engines' own overlap test stops at the first element in common."""
+
+    def __init__(self, column):
+        super().__init__(column, 1)
+
+    def create_sql(self, sql_dialect):
+        self.col_expression.sql_dialect = sql_dialect
+        left, right = self.col_expression.name_l, self.col_expression.name_r
+        if sql_dialect.sql_dialect_str == "duckdb":
+            return "list_has_any(%s, %s)" % (left, right)
+        if sql_dialect.sql_dialect_str == "spark":
+            return "arrays_overlap(%s, %s)" % (left, right)
+        return super().create_sql(sql_dialect)
+
+
+class OneKeystroke(cll.DamerauLevenshteinLevel):
+    """At most one keystroke apart: one character inserted, deleted or
+    replaced, or two neighbours swapped (Damerau-Levenshtein distance 1).
+
+    Damerau-Levenshtein is the dearest of the engines' text tests (DuckDB
+    takes several times Levenshtein's time), and most pairs are plainly
+    further apart.  Lengths more than one apart rule a pair out at once;
+    Levenshtein's distance of 1 or less takes it; only a distance of 2
+    (which a swap of neighbours gives) is left to Damerau-Levenshtein."""
+
+    def __init__(self, column):
+        super().__init__(column, 1)
+
+    def create_sql(self, sql_dialect):
+        self.col_expression.sql_dialect = sql_dialect
+        left, right = self.col_expression.name_l, self.col_expression.name_r
+        levenshtein = "%s(%s, %s)" % (sql_dialect.levenshtein_function_name, left, right)
+        damerau = "%s(%s, %s)" % (sql_dialect.damerau_levenshtein_function_name, left, right)
+        return "(abs(length(%s) - length(%s)) <= 1 AND (%s <= 1 OR (%s = 2 AND %s <= 1)))" % (
+            left, right, levenshtein, levenshtein, damerau)
