@@ -102,7 +102,7 @@ class Deduplication:
         table = self.table
         with _quiet_splink():
             if self.trained is not None:
-                settings = model.saved_settings(self.trained, self.fields, self.explain)
+                settings = model.saved_settings(self.trained, self.fields, self.explain, self.engine.name)
                 # A saved model may hold an m of 0 that its training learned.
                 training.tolerate_learned_zeros()
                 self.linker = Linker(table, settings, log_level=None)

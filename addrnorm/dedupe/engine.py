@@ -10,6 +10,8 @@ little).  So each blocking rule brings at most about max_block pairs a
 record, whatever the size of the input.
 """
 import os
+import shutil
+import tempfile
 
 from addrnorm.dedupe.errors import RefusedInput
 
@@ -172,12 +174,31 @@ class Spark:
         from pyspark.sql import SparkSession
         from splink.backends.spark import SparkAPI, similarity_jar_location
 
+        # The planner's propagation of constraints works through every
+        # condition of the model's levels at every step, which takes the
+        # driver's memory and minutes a step: the model needs none of it.
         self.spark = (SparkSession.builder.appName("addrnorm dupes").config("spark.jars", similarity_jar_location())
                       .config("spark.ui.showConsoleProgress", "false").config("spark.sql.shuffle.partitions", "4")
-                      .config("spark.default.parallelism", "4").getOrCreate())
+                      .config("spark.default.parallelism", "4")
+                      .config("spark.sql.constraintPropagation.enabled", "false").getOrCreate())
+        # Each intermediate table is written out as Parquet and read back,
+        # which ends its lineage: a table kept in memory keeps its whole
+        # plan, and clustering's iterations, each over the last, then grow
+        # a plan the driver cannot hold.  They go to temp_dir (on a
+        # cluster, storage every executor reaches), else to the session's
+        # own checkpoint folder, else to a temporary folder of this run.
+        self.own_dir = None
         if temp_dir:
             self.spark.sparkContext.setCheckpointDir(temp_dir)
-        self.api = SparkAPI(spark_session=self.spark, break_lineage_method="persist")
+        elif self.spark.sparkContext.getCheckpointDir() is None:
+            self.own_dir = tempfile.mkdtemp(prefix="addrnorm-spark-")
+            self.spark.sparkContext.setCheckpointDir(self.own_dir)
+        self.api = SparkAPI(spark_session=self.spark, break_lineage_method="parquet")
+        if not self.spark.catalog.functionExists("jaro_winkler"):
+            # Splink registers them from its jar, which only a driver started
+            # with it can load: not one whose JVM an earlier session began.
+            raise RefusedInput("this Spark session lacks Splink's string similarity functions: start its driver "
+                               "with spark.jars=%s (spark-submit --jars)" % similarity_jar_location())
 
     def run(self, sql):
         return self.spark.sql(sql).collect()
@@ -210,6 +231,8 @@ class Spark:
     def close(self):
         # The session may be the caller's, or serve the next run: it stays.
         self.spark.catalog.dropTempView("records")
+        if self.own_dir is not None:
+            shutil.rmtree(self.own_dir, ignore_errors=True)
 
 
 def engine(name, memory_limit=None, temp_dir=None):

@@ -7,6 +7,7 @@ Splink's own level does.
 Imported only where Splink is (the de-duplication extra).
 """
 import splink.comparison_level_library as cll
+from splink import ColumnExpression
 
 
 class SharesForm(cll.ArrayIntersectLevel):
@@ -47,3 +48,29 @@ class OneKeystroke(cll.DamerauLevenshteinLevel):
         damerau = "%s(%s, %s)" % (sql_dialect.damerau_levenshtein_function_name, left, right)
         return "(abs(length(%s) - length(%s)) <= 1 AND (%s <= 1 OR (%s = 2 AND %s <= 1)))" % (
             left, right, levenshtein, levenshtein, damerau)
+
+
+class Initial(cll.CustomLevel):
+    """One side is the other's first letter alone ("J." or "J" for "John"):
+    without what is neither a letter nor a digit, of any script, it is one
+    character, and the other begins with it.
+
+    Each engine has its own regular expressions: DuckDB's replace only the
+    first match unless told "g", Java's read [:alnum:] as the characters
+    of that word, and neither's [:alnum:] takes an accented or Cyrillic
+    initial for a letter."""
+
+    def __init__(self, column):
+        super().__init__("")
+        self.col_expression = ColumnExpression.instantiate_if_str(column)
+
+    def create_sql(self, sql_dialect):
+        self.col_expression.sql_dialect = sql_dialect
+        left, right = self.col_expression.name_l, self.col_expression.name_r
+        if sql_dialect.sql_dialect_str == "spark":
+            # Spark's string literals take a backslash as an escape.
+            bare = "regexp_replace(%s, '[^\\\\p{L}\\\\p{N}]', '')"
+        else:
+            bare = "regexp_replace(%s, '[^\\p{L}\\p{N}]', '', 'g')"
+        return "(length(%s) = 1 OR length(%s) = 1) AND substr(%s, 1, 1) = substr(%s, 1, 1)" % (
+            bare % left, bare % right, left, right)

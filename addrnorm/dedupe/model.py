@@ -44,7 +44,7 @@ def comparison(field, libpostal=True, names=()):
     import splink.comparison_level_library as cll
     import splink.comparison_library as cl
 
-    from addrnorm.dedupe.levels import OneKeystroke, SharesForm
+    from addrnorm.dedupe.levels import Initial, OneKeystroke, SharesForm
 
     # Splink takes levels and their dictionaries alike.
     levels: List[Any] = [
@@ -68,11 +68,7 @@ def comparison(field, libpostal=True, names=()):
                       .configure(label_for_charts="similar text (Jaro-Winkler %g)" % threshold))
     if field.kind == NAME:
         # "J." or "J" for "John": one side is its first letter alone.
-        levels.append(cll.CustomLevel(
-            "(length(regexp_replace({0}_l, '[^[:alnum:]]', '')) = 1 OR "
-            "length(regexp_replace({0}_r, '[^[:alnum:]]', '')) = 1) AND "
-            "substr({0}_l, 1, 1) = substr({0}_r, 1, 1)".format(field.written))
-            .configure(label_for_charts="an initial of the other"))
+        levels.append(Initial(field.written).configure(label_for_charts="an initial of the other"))
     levels.append(cll.ElseLevel().configure(label_for_charts="different"))
     return cl.CustomComparison(levels, output_column_name=field.name,
                                comparison_description="%s (%s, %s)" % (field.column, field.label, field.kind))
@@ -139,9 +135,10 @@ def settings(fields, explain=False, libpostal=True, together=True):
                            retain_intermediate_calculation_columns=explain, retain_matching_columns=explain)
 
 
-def saved_settings(saved, fields, explain=False):
+def saved_settings(saved, fields, explain=False, dialect="duckdb"):
     """A saved model (its JSON as a dict, or the path of its file) to apply
-    to records of these fields; RefusedInput if it compares other fields."""
+    to records of these fields on an engine (its SQL dialect: "duckdb" or
+    "spark"); RefusedInput if it compares other fields."""
     import json
 
     if not isinstance(saved, dict):
@@ -154,8 +151,27 @@ def saved_settings(saved, fields, explain=False):
         compared = [comparison["output_column_name"] for comparison in saved["comparisons"]]
     except (KeyError, TypeError):
         raise RefusedInput("not a saved model: no comparisons") from None
-    given = [name for name, _, _ in comparisons(fields, together=ADDRESS in compared)]
+    together = ADDRESS in compared
+    given = [name for name, _, _ in comparisons(fields, together=together)]
     if compared != given:
         raise RefusedInput("the model compares the fields %s, the records give %s: map the same columns to the "
                          "same labels as when it was trained" % (", ".join(compared), ", ".join(given) or "none"))
-    return dict(saved, retain_intermediate_calculation_columns=explain, retain_matching_columns=explain)
+    return dict(_written_for(saved, settings(fields, together=together).create_settings_dict(dialect)),
+                retain_intermediate_calculation_columns=explain, retain_matching_columns=explain)
+
+
+def _written_for(saved, ours):
+    """The saved model's learned numbers on the conditions and blocking
+    rules written for the engine at hand (ours: the settings this version
+    makes for the fields, in its dialect): a model learned on DuckDB then
+    applies on Spark, whose SQL differs.  A comparison whose saved levels
+    are not the ones written here (another version's: their labels differ)
+    keeps its saved conditions."""
+    compared = []
+    for theirs, mine in zip(saved["comparisons"], ours["comparisons"]):
+        levels, own = theirs["comparison_levels"], mine["comparison_levels"]
+        if [level.get("label_for_charts") for level in levels] == [level.get("label_for_charts") for level in own]:
+            levels = [dict(level, sql_condition=written["sql_condition"]) for level, written in zip(levels, own)]
+        compared.append(dict(theirs, comparison_levels=levels))
+    return dict(saved, comparisons=compared,
+                blocking_rules_to_generate_predictions=ours["blocking_rules_to_generate_predictions"])

@@ -46,3 +46,33 @@ def test_dask_matches_the_single_process_result():
     import dask_dupes
 
     assert dask_dupes.blocks(PLACES, partitions=4) == single_process()
+
+
+# What the de-duplication's model compares of a generated person.
+PERSONS = "given=house,surname=house,number=house_number,street=road,unit=unit,zip=postcode,town=city"
+
+
+@pytest.mark.skipif(sys.version_info < (3, 10), reason="de-duplication needs Python 3.10 or newer (Splink 5)")
+def test_a_model_learned_on_duckdb_clusters_alike_on_spark(tmp_path):
+    """Spark runs the SQL written for it, not DuckDB's that the model was
+    saved with: learned on one engine, the model applies on the other.
+    The command runs in a process of its own, as Spark's driver must load
+    Splink's jar when it starts."""
+    import subprocess
+
+    import dedupe_data
+
+    with open(tmp_path / "persons.csv", "w", encoding="utf-8") as file:
+        dedupe_data.generate("persons", 400, 3, file, None)
+    model = str(tmp_path / "model.json")
+
+    def dupes(name, *options):
+        out = str(tmp_path / name)
+        subprocess.run([sys.executable, "-m", "addrnorm", "dupes", str(tmp_path / "persons.csv"), "--map", PERSONS,
+                        "-o", out, *options], check=True)
+        with open(out, encoding="utf-8") as file:
+            return [line.rsplit(",", 2)[1:] for line in file]
+
+    on_duckdb = dupes("duckdb.csv", "--model-out", model)
+    assert sum(1 for cluster, size in on_duckdb[1:] if size.strip() != "1") > 40
+    assert dupes("spark.csv", "--engine", "spark", "--model", model) == on_duckdb
