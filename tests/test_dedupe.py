@@ -191,6 +191,14 @@ def test_one_keystroke_and_a_shared_form_answer_as_splinks_levels():
                                                                       "VARCHAR[]")
 
 
+def test_an_initial_is_one_letter_of_any_script_and_the_others_first():
+    from addrnorm.dedupe.levels import Initial
+
+    pairs = [("j.", "john"), ("j", "john"), ("é", "émile"), ("д.", "дмитрий"), ("john", "j. ."), ("j.", "mary"),
+             ("jo", "john"), ("j.-p.", "jean-pierre"), ("..", "john"), (None, "j")]
+    assert _answers(Initial("v"), pairs, "VARCHAR") == [(1,), (1,), (1,), (1,), (1,), (0,), (0,), (0,), (0,), (0,)]
+
+
 # The pipeline.
 
 def test_find_duplicates_finds_the_written_again_and_keeps_the_others_apart():

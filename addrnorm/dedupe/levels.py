@@ -1,8 +1,11 @@
-"""Two of Splink's comparison levels, written so that each engine answers
-them at a fraction of the cost: every pair that blocking brings is tested
-against them, several times over in the address comparison's levels, so
-they are most of the time a run spends scoring.  Each answers exactly as
-Splink's own level does.
+"""Comparison levels whose SQL each engine needs written its own way.
+
+Two are Splink's own, written so that each engine answers them at a
+fraction of the cost, with the same answers: every pair that blocking
+brings is tested against them, several times over in the address
+comparison's levels, so they are most of the time a run spends scoring.
+The third, a name's initial, rests on regular expressions, which DuckDB
+and Spark read differently.
 
 Imported only where Splink is (the de-duplication extra).
 """
@@ -61,8 +64,12 @@ class Initial(cll.CustomLevel):
     initial for a letter."""
 
     def __init__(self, column):
+        # The condition is written for each engine (create_sql).
         super().__init__("")
         self.col_expression = ColumnExpression.instantiate_if_str(column)
+
+    def create_label_for_charts(self):
+        return "%s an initial of the other" % self.col_expression.label
 
     def create_sql(self, sql_dialect):
         self.col_expression.sql_dialect = sql_dialect
