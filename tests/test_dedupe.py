@@ -15,6 +15,7 @@ import pytest
 import addrnorm
 from addrnorm import AddressComponent, cli
 from addrnorm.dedupe import features, training
+from addrnorm.dedupe import engine as engine_module
 from addrnorm.dedupe.engine import DuckDB
 from addrnorm.dedupe.errors import RefusedInput
 from addrnorm.dedupe.fields import Field, fields_of, labelled, text_of
@@ -189,6 +190,16 @@ def test_one_keystroke_and_a_shared_form_answer_as_splinks_levels():
              ([], []), (None, ["a"]), (None, None), (["a", "a"], ["a"])]
     assert _answers(SharesForm("v"), forms, "VARCHAR[]") == _answers(cll.ArrayIntersectLevel("v", 1), forms,
                                                                       "VARCHAR[]")
+
+
+@pytest.mark.parametrize("size, spark", [("4GB", "4g"), ("512MiB", "512m"), (" 8g ", "8g"), ("2tb", "2t"),
+                                         ("lots", None), ("1.5GB", None), ("", None)])
+def test_a_memory_limit_is_given_to_spark_in_its_own_units(size, spark):
+    if spark is None:
+        with pytest.raises(RefusedInput, match="a memory limit is a whole number"):
+            engine_module._spark_size(size)
+    else:
+        assert engine_module._spark_size(size) == spark
 
 
 def test_an_initial_is_one_letter_of_any_script_and_the_others_first():

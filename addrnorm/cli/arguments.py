@@ -191,7 +191,8 @@ def add_dedupe_options(parser):
                              "pyspark's SparkSession.builder gives) (default: duckdb)")
     engine.add_argument("--memory-limit", metavar="SIZE",
                         help="DuckDB's memory limit, such as 4GB; beyond it, it spills to --temp-dir "
-                             "(default: DuckDB's, 80%% of the memory)")
+                             "(default: DuckDB's, 80%% of the memory); on Spark, the driver's memory where "
+                             "the command starts it (default: Spark's, 1GB)")
     engine.add_argument("--temp-dir", metavar="DIR",
                         help="where DuckDB spills what does not fit in memory (default: a temporary folder)")
 

@@ -10,6 +10,7 @@ little).  So each blocking rule brings at most about max_block pairs a
 record, whatever the size of the input.
 """
 import os
+import re
 import shutil
 import tempfile
 
@@ -170,14 +171,20 @@ class Spark:
 
     name = "spark"
 
-    def __init__(self, temp_dir=None):
+    def __init__(self, memory_limit=None, temp_dir=None):
         from pyspark.sql import SparkSession
         from splink.backends.spark import SparkAPI, similarity_jar_location
+
+        builder = SparkSession.builder
+        if memory_limit:
+            # The driver's memory, which is all of local mode's: it holds
+            # only where this builder starts the driver.
+            builder = builder.config("spark.driver.memory", _spark_size(memory_limit))
 
         # The planner's propagation of constraints works through every
         # condition of the model's levels at every step, which takes the
         # driver's memory and minutes a step: the model needs none of it.
-        self.spark = (SparkSession.builder.appName("addrnorm dupes").config("spark.jars", similarity_jar_location())
+        self.spark = (builder.appName("addrnorm dupes").config("spark.jars", similarity_jar_location())
                       .config("spark.ui.showConsoleProgress", "false").config("spark.sql.shuffle.partitions", "4")
                       .config("spark.default.parallelism", "4")
                       .config("spark.sql.constraintPropagation.enabled", "false").getOrCreate())
@@ -235,9 +242,17 @@ class Spark:
             shutil.rmtree(self.own_dir, ignore_errors=True)
 
 
+def _spark_size(size):
+    """DuckDB's way of writing a size ("4GB", "512MiB") in Spark's ("4g")."""
+    match = re.fullmatch(r"\s*(\d+)\s*([kmgt])i?b?\s*", size, re.IGNORECASE)
+    if match is None:
+        raise RefusedInput("a memory limit is a whole number of KB, MB, GB or TB, such as 4GB, not %r" % (size,))
+    return match.group(1) + match.group(2).lower()
+
+
 def engine(name, memory_limit=None, temp_dir=None):
     if name == "duckdb":
         return DuckDB(memory_limit, temp_dir)
     if name == "spark":
-        return Spark(temp_dir)
+        return Spark(memory_limit, temp_dir)
     raise RefusedInput("no engine %r (the engines: duckdb, spark)" % (name,))
