@@ -176,7 +176,7 @@ def _answers(level, rows, kind):
 def test_one_keystroke_and_a_shared_form_answer_as_splinks_levels():
     import splink.comparison_level_library as cll
 
-    from addrnorm.dedupe.levels import OneKeystroke, SharesForm
+    from addrnorm.dedupe.levels import one_keystroke, shares_form
 
     # Swaps of neighbours (Levenshtein 2, a keystroke to Damerau), edits at
     # either end, lengths one and two apart, accents, empty and missing.
@@ -184,11 +184,11 @@ def test_one_keystroke_and_a_shared_form_answer_as_splinks_levels():
              ("main", "mains"), ("main", "xmain"), ("main", "maine st"), ("main", "mane"), ("ab", "ba"),
              ("abc", "cba"), ("abcd", "badc"), ("straße", "strasse"), ("rené", "rene"), ("é", "e"), ("", ""),
              ("", "a"), ("", "ab"), ("a", None), (None, None), ("12", "21"), ("12", "122"), ("12", "1")]
-    assert _answers(OneKeystroke("v"), words, "VARCHAR") == _answers(cll.DamerauLevenshteinLevel("v", 1), words,
+    assert _answers(one_keystroke("v"), words, "VARCHAR") == _answers(cll.DamerauLevenshteinLevel("v", 1), words,
                                                                       "VARCHAR")
     forms = [(["main street"], ["main street", "main st"]), (["a", "b"], ["c", "b"]), (["a"], ["b"]), ([], ["a"]),
              ([], []), (None, ["a"]), (None, None), (["a", "a"], ["a"])]
-    assert _answers(SharesForm("v"), forms, "VARCHAR[]") == _answers(cll.ArrayIntersectLevel("v", 1), forms,
+    assert _answers(shares_form("v"), forms, "VARCHAR[]") == _answers(cll.ArrayIntersectLevel("v", 1), forms,
                                                                       "VARCHAR[]")
 
 
@@ -203,11 +203,11 @@ def test_a_memory_limit_is_given_to_spark_in_its_own_units(size, spark):
 
 
 def test_an_initial_is_one_letter_of_any_script_and_the_others_first():
-    from addrnorm.dedupe.levels import Initial
+    from addrnorm.dedupe.levels import initial
 
     pairs = [("j.", "john"), ("j", "john"), ("é", "émile"), ("д.", "дмитрий"), ("john", "j. ."), ("j.", "mary"),
              ("jo", "john"), ("j.-p.", "jean-pierre"), ("..", "john"), (None, "j")]
-    assert _answers(Initial("v"), pairs, "VARCHAR") == [(1,), (1,), (1,), (1,), (1,), (0,), (0,), (0,), (0,), (0,)]
+    assert _answers(initial("v"), pairs, "VARCHAR") == [(1,), (1,), (1,), (1,), (1,), (0,), (0,), (0,), (0,), (0,)]
 
 
 # The pipeline.

@@ -26,10 +26,10 @@ def _same(field, libpostal=True):
     libpostal."""
     import splink.comparison_level_library as cll
 
-    from addrnorm.dedupe.levels import SharesForm
+    from addrnorm.dedupe.levels import shares_form
 
     level = cll.ExactMatchLevel(field.written)
-    return cll.Or(level, SharesForm(field.expansions)) if libpostal else level
+    return cll.Or(level, shares_form(field.expansions)) if libpostal else level
 
 
 def _close(field, libpostal=True):
@@ -37,11 +37,11 @@ def _close(field, libpostal=True):
     text: one street or town written differently."""
     import splink.comparison_level_library as cll
 
-    from addrnorm.dedupe.levels import OneKeystroke, SharesForm
+    from addrnorm.dedupe.levels import one_keystroke, shares_form
 
-    levels = [_same(field, libpostal), OneKeystroke(field.written)]
+    levels = [_same(field, libpostal), one_keystroke(field.written)]
     if libpostal:
-        levels.append(SharesForm(field.roots))
+        levels.append(shares_form(field.roots))
     if field.kind in (STREET, PLACE):
         levels.append(cll.JaroWinklerLevel(field.written, 0.92))
     return cll.Or(*levels)
@@ -61,7 +61,7 @@ def address_comparison(fields, libpostal=True):
     import splink.comparison_level_library as cll
     import splink.comparison_library as cl
 
-    from addrnorm.dedupe.levels import OneKeystroke
+    from addrnorm.dedupe.levels import one_keystroke
 
     def same(field):
         return _same(field, libpostal)
@@ -112,7 +112,7 @@ def address_comparison(fields, libpostal=True):
                    within(any_of(close, streets)).configure(label_for_charts="same street, written differently")]
     for field in codes:
         levels += [same(field).configure(label_for_charts="same %s" % field.label),
-                   OneKeystroke(field.written)
+                   one_keystroke(field.written)
                    .configure(label_for_charts="%s one keystroke apart" % field.label)]
     for field in places:
         levels.append(close(field).configure(label_for_charts="same %s" % field.label))

@@ -44,7 +44,7 @@ def comparison(field, libpostal=True, names=()):
     import splink.comparison_level_library as cll
     import splink.comparison_library as cl
 
-    from addrnorm.dedupe.levels import Initial, OneKeystroke, SharesForm
+    from addrnorm.dedupe.levels import initial, one_keystroke, shares_form
 
     # Splink takes levels and their dictionaries alike.
     levels: List[Any] = [
@@ -53,8 +53,8 @@ def comparison(field, libpostal=True, names=()):
         .configure(label_for_charts=SAME),
     ]
     if libpostal:
-        levels += [SharesForm(field.expansions).configure(label_for_charts="libpostal: same"),
-                   SharesForm(field.roots).configure(label_for_charts="libpostal: same root")]
+        levels += [shares_form(field.expansions).configure(label_for_charts="libpostal: same"),
+                   shares_form(field.roots).configure(label_for_charts="libpostal: same root")]
     others = [other for other in names if other is not field]
     if field.kind == NAME and others:
         levels.append(cll.CustomLevel(" OR ".join(_swapped_sql(field.written, other.written) for other in others))
@@ -62,13 +62,13 @@ def comparison(field, libpostal=True, names=()):
     # A typo is one keystroke; two relatives' names ("Frances", "Frank") are
     # similar but further apart, and the data tells how often each kind of
     # pair is a duplicate.
-    levels.append(OneKeystroke(field.written).configure(label_for_charts=KEYSTROKE))
+    levels.append(one_keystroke(field.written).configure(label_for_charts=KEYSTROKE))
     for threshold in _SIMILAR[field.kind]:
         levels.append(cll.JaroWinklerLevel(field.written, threshold)
                       .configure(label_for_charts="similar text (Jaro-Winkler %g)" % threshold))
     if field.kind == NAME:
         # "J." or "J" for "John": one side is its first letter alone.
-        levels.append(Initial(field.written).configure(label_for_charts="an initial of the other"))
+        levels.append(initial(field.written).configure(label_for_charts="an initial of the other"))
     levels.append(cll.ElseLevel().configure(label_for_charts="different"))
     return cl.CustomComparison(levels, output_column_name=field.name,
                                comparison_description="%s (%s, %s)" % (field.column, field.label, field.kind))
