@@ -188,24 +188,26 @@ class Spark:
                       .config("spark.ui.showConsoleProgress", "false").config("spark.sql.shuffle.partitions", "4")
                       .config("spark.default.parallelism", "4")
                       .config("spark.sql.constraintPropagation.enabled", "false").getOrCreate())
-        # Each intermediate table is written out as Parquet and read back,
-        # which ends its lineage: a table kept in memory keeps its whole
-        # plan, and clustering's iterations, each over the last, then grow
-        # a plan the driver cannot hold.  They go to temp_dir (on a
-        # cluster, storage every executor reaches), else to the session's
-        # own checkpoint folder, else to a temporary folder of this run.
-        self.own_dir = None
-        if temp_dir:
-            self.spark.sparkContext.setCheckpointDir(temp_dir)
-        elif self.spark.sparkContext.getCheckpointDir() is None:
-            self.own_dir = tempfile.mkdtemp(prefix="addrnorm-spark-")
-            self.spark.sparkContext.setCheckpointDir(self.own_dir)
         self.api = SparkAPI(spark_session=self.spark, break_lineage_method="parquet")
         if not self.spark.catalog.functionExists("jaro_winkler"):
             # Splink registers them from its jar, which only a driver started
             # with it can load: not one whose JVM an earlier session began.
             raise RefusedInput("this Spark session lacks Splink's string similarity functions: start its driver "
                                "with spark.jars=%s (spark-submit --jars)" % similarity_jar_location())
+        # Each intermediate table is written out as Parquet and read back,
+        # which ends its lineage: a table kept in memory keeps its whole
+        # plan, and clustering's iterations, each over the last, then grow
+        # a plan the driver cannot hold.  They go to temp_dir (on a
+        # cluster, storage every executor reaches), else to the session's
+        # own checkpoint folder, else to a temporary folder of this run.
+        # Made once the session is known to serve, so that a refusal leaves
+        # no folder behind.
+        self.own_dir = None
+        if temp_dir:
+            self.spark.sparkContext.setCheckpointDir(temp_dir)
+        elif self.spark.sparkContext.getCheckpointDir() is None:
+            self.own_dir = tempfile.mkdtemp(prefix="addrnorm-spark-")
+            self.spark.sparkContext.setCheckpointDir(self.own_dir)
 
     def run(self, sql):
         return self.spark.sql(sql).collect()
