@@ -151,13 +151,13 @@ def saved_settings(saved, fields, explain=False, dialect="duckdb"):
         compared = [comparison["output_column_name"] for comparison in saved["comparisons"]]
     except (KeyError, TypeError):
         raise RefusedInput("not a saved model: no comparisons") from None
-    together = ADDRESS in compared
-    given = [name for name, _, _ in comparisons(fields, together=together)]
+    ours = settings(fields, together=ADDRESS in compared).create_settings_dict(dialect)
+    given = [comparison["output_column_name"] for comparison in ours["comparisons"]]
     if compared != given:
         raise RefusedInput("the model compares the fields %s, the records give %s: map the same columns to the "
                          "same labels as when it was trained" % (", ".join(compared), ", ".join(given) or "none"))
-    return dict(_written_for(saved, settings(fields, together=together).create_settings_dict(dialect)),
-                retain_intermediate_calculation_columns=explain, retain_matching_columns=explain)
+    return dict(_written_for(saved, ours), retain_intermediate_calculation_columns=explain,
+                retain_matching_columns=explain)
 
 
 def _written_for(saved, ours):
