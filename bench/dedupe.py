@@ -150,7 +150,7 @@ def run_one(data, truth, kind, jobs, libpostal, temp_dir, memory_limit):
                 times[name] = times.get(name, 0.0) + time.perf_counter() - start
 
     timed, counts = Timed(), Counts()
-    records, forms = features.Records(fields), features.Forms()
+    records, forms = features.Records(fields, temp_dir), features.Forms()
     run = Deduplication(fields, DEFAULT_THRESHOLD, DEFAULT_MAX_BLOCK, "duckdb", memory_limit, temp_dir,
                         libpostal=libpostal)
     try:

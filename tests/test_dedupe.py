@@ -137,6 +137,19 @@ def test_each_distinct_value_is_expanded_once_per_run():
     assert table.column("zip").to_pylist() == [None, None, None]
 
 
+def test_records_grown_on_disk_read_back_as_those_held_in_memory(tmp_path, monkeypatch):
+    monkeypatch.setattr(features, "BATCH", 2)
+    fields = fields_of(MAPPING, list(MAPPING))
+    held, written = features.Records(fields), features.Records(fields, str(tmp_path))
+    for record, keys in [({"given": "Ann", "street": "Oak Road"}, [1, 2]), ({"surname": "Lee"}, []),
+                         ({"given": "Ann", "zip": "N1"}, [2]), ({"note": "x"}, []), ({"given": "Bo"}, [3, 4, 5])]:
+        held.add(record, keys)
+        written.add(record, keys)
+    # Nothing of the table stays in memory but the batch under way.
+    assert written.batches == [] and len(held.batches) == 2
+    assert written.table().to_table().equals(held.table())
+
+
 # Blocking columns.
 
 def test_values_and_keys_too_common_or_unshared_bring_no_pairs():

@@ -44,7 +44,7 @@ def command_dupes(options, out):
                               options.memory_limit, options.temp_dir or folder, trained=trained,
                               explain=bool(pairs_out or options.report))
             try:
-                table = keyed(records, source, fields, job, run, keys, store)
+                table = keyed(records, source, fields, job, run, keys, store, folder)
                 forms = expanded(table, options, job[3].get("languages"))
                 _refused(dedupe.candidates, table, forms, stages)
                 # The engine holds the features now.
@@ -76,10 +76,10 @@ def compared_fields(header, job, parse):
     return fields_of(mapping, [column for column in columns if column not in (lat, lon)], parse)
 
 
-def keyed(records, source, fields, job, run, keys, store):
+def keyed(records, source, fields, job, run, keys, store, folder):
     """The features stage, its records' side: each record's keys (and the
     parts of its one-line addresses) made in the workers, its values in the
-    feature table, the record itself on disk."""
+    feature table (on disk in folder), the record itself on disk."""
     mapping, lat, lon, keywords = job[:4]
     parse = job[4] if len(job) > 4 else ()
     if parse:
@@ -89,7 +89,7 @@ def keyed(records, source, fields, job, run, keys, store):
                                   features.warm_up_parser)
     else:
         function, job, warm_up = features.record_keys, (fields, keywords, lat, lon), features.warm_up
-    table = features.Records(fields)
+    table = features.Records(fields, folder)
     progress = Progress.reading(source, run.options.quiet, "hashing")
     for number, record, result in run.results(records, source.name, progress, function, job, warm_up):
         parts, record_keys = result if parse else ({}, result)

@@ -219,6 +219,10 @@ class Spark:
         return tuple(self.run(sql)[0])
 
     def load(self, records, forms, fields, max_block):
+        # A table on disk is read here, in the driver: a cluster's executors
+        # may not reach this machine's folders.
+        if hasattr(records, "to_table"):
+            records = records.to_table()
         self.spark.createDataFrame(records).createOrReplaceTempView("records_in")
         self.spark.createDataFrame(forms).createOrReplaceTempView("forms")
         table = self.spark.sql(model_input_sql(fields, max_block)).persist()

@@ -8,9 +8,14 @@ how its own duplicate classifiers decide EXACT, and the model's comparison
 levels test exactly that on these arrays (see addrnorm.dedupe.model).
 
 The tables are Arrow's, filled a batch of records at a time, so that a run
-holds its records as compact columns, not as Python objects.
+holds its records as compact columns, not as Python objects.  The records'
+table may grow on disk instead: libpostal makes about a hundred keys a
+record (800 bytes), which at ten million records outgrow any memory the
+run should take.
 """
 import array
+import os
+import tempfile
 from typing import Dict, List, Optional
 
 import addrnorm
@@ -85,13 +90,20 @@ def warm_up_parser():
 class Records:
     """The records' side of the feature table, built a record at a time: each
     field's value as written (trimmed, lower-cased) and the number of its
-    distinct value, and the record's keys."""
+    distinct value, and the record's keys.  Held in memory, or with folder
+    (the caller's, which it removes) written there as a Parquet file a
+    batch at a time."""
 
-    def __init__(self, fields):
+    def __init__(self, fields, folder=None):
         import pyarrow
 
         self.pyarrow, self.fields = pyarrow, fields
         self.batches = []
+        self.path = self.writer = None
+        self.on_disk = False
+        if folder is not None:
+            handle, self.path = tempfile.mkstemp(prefix="records-", suffix=".parquet", dir=folder)
+            os.close(handle)
         self.count = self.key_count = 0
         # Values given, per field: a field no record fills is not compared.
         self.filled = dict.fromkeys((field.name for field in fields), 0)
@@ -132,7 +144,16 @@ class Records:
             columns[field.written] = pa.array(self.written[field.name], pa.string())
             columns[field.name + "__id"] = pa.array(self.ids[field.name], pa.int64())
         columns["keys"] = pa.ListArray.from_arrays(pa.array(self.offsets, pa.int32()), pa.array(self.keys, pa.int64()))
-        self.batches.append(pa.table(columns))
+        batch = pa.table(columns)
+        if self.path is None:
+            self.batches.append(batch)
+        else:
+            import pyarrow.parquet
+
+            if self.writer is None:
+                self.writer = pyarrow.parquet.ParquetWriter(self.path, batch.schema)
+                self.on_disk = True
+            self.writer.write_table(batch)
         self._start()
 
     def values_to_expand(self):
@@ -140,7 +161,16 @@ class Records:
         return ((number, item) for item, number in self.distinct.items())
 
     def table(self):
+        """The table: Arrow's in memory, or the Parquet file's as an Arrow
+        dataset, read as it is scanned."""
         self._flush()
+        if self.on_disk:
+            import pyarrow.dataset
+
+            if self.writer is not None:
+                self.writer.close()
+                self.writer = None
+            return pyarrow.dataset.dataset(self.path, format="parquet")
         if not self.batches:
             return self.pyarrow.table({name: [] for name in ["unique_id"] + [
                 column for field in self.fields for column in (field.written, field.name + "__id")] + ["keys"]})
