@@ -32,7 +32,8 @@ tuned to the data.  Prints a markdown table:
                spread over as many forked processes, in seconds
   blocking, training, scoring, clustering   the model's stages, in seconds
   RSS          peak resident memory of the run's process tree (sampled)
-  disk         peak size of DuckDB's temporary folder (sampled)
+  disk         peak size of the run's temporary folder: the records' feature
+               table and DuckDB's spill (sampled)
 
 The libpostal in use is whichever the environment gives (on the test double,
 whose keys are label|value and which expands nothing, the figures only show
