@@ -186,10 +186,10 @@ def _answers(level, rows, kind):
         engine.close()
 
 
-def test_one_keystroke_and_a_shared_form_answer_as_splinks_levels():
+def test_the_levels_written_for_speed_answer_as_splinks_own():
     import splink.comparison_level_library as cll
 
-    from addrnorm.dedupe.levels import one_keystroke, shares_form
+    from addrnorm.dedupe.levels import one_keystroke, shares_form, within_edits
 
     # Swaps of neighbours (Levenshtein 2, a keystroke to Damerau), edits at
     # either end, lengths one and two apart, accents, empty and missing.
@@ -199,6 +199,9 @@ def test_one_keystroke_and_a_shared_form_answer_as_splinks_levels():
              ("", "a"), ("", "ab"), ("a", None), (None, None), ("12", "21"), ("12", "122"), ("12", "1")]
     assert _answers(one_keystroke("v"), words, "VARCHAR") == _answers(cll.DamerauLevenshteinLevel("v", 1), words,
                                                                       "VARCHAR")
+    for distance in (1, 2):
+        assert _answers(within_edits("v", distance), words, "VARCHAR") == _answers(
+            cll.LevenshteinLevel("v", distance), words, "VARCHAR")
     forms = [(["main street"], ["main street", "main st"]), (["a", "b"], ["c", "b"]), (["a"], ["b"]), ([], ["a"]),
              ([], []), (None, ["a"]), (None, None), (["a", "a"], ["a"])]
     assert _answers(shares_form("v"), forms, "VARCHAR[]") == _answers(cll.ArrayIntersectLevel("v", 1), forms,

@@ -90,20 +90,23 @@ def address_comparison(fields, libpostal=True):
         return tests[0] if len(tests) == 1 else cll.And(*tests)
 
     levels: List[Any] = [missing(where_fields(fields)).configure(is_null_level=True)]
+    # Each level tests the house number before the street: most pairs have
+    # other numbers, and a level's tests stop at the first that fails,
+    # where the street's take the longest.
     if streets and numbers:
         if units:
-            levels.append(within(any_of(same, streets), any_of(same, numbers), any_of(same, units))
+            levels.append(within(any_of(same, numbers), any_of(same, units), any_of(same, streets))
                           .configure(label_for_charts="same address and unit"))
         levels += [
-            within(any_of(same, streets), any_of(same, numbers)).configure(label_for_charts="same address"),
-            within(any_of(close, streets), any_of(same, numbers))
+            within(any_of(same, numbers), any_of(same, streets)).configure(label_for_charts="same address"),
+            within(any_of(same, numbers), any_of(close, streets))
             .configure(label_for_charts="same address, the street written differently"),
             # Apart from the street's typo: one keystroke from a house
             # number of one digit or two is the next building as often as
             # a typo, and the data tells how often.
-            within(any_of(close, streets), any_of(close, numbers))
+            within(any_of(close, numbers), any_of(close, streets))
             .configure(label_for_charts="same street, house number one keystroke apart"),
-            within(any_of(close, streets), missing(numbers))
+            within(missing(numbers), any_of(close, streets))
             .configure(label_for_charts="same street, no house number to compare"),
             within(any_of(close, streets)).configure(label_for_charts="same street, another house number"),
         ]
@@ -146,14 +149,16 @@ def kin_comparison(name, street, number, area=None, libpostal=True):
     import splink.comparison_level_library as cll
     import splink.comparison_library as cl
 
+    from addrnorm.dedupe.levels import within_edits
+
     columns = dict(n=name.written, s=street.written)
     held: Dict[str, Any] = dict(m_probability=1.0, u_probability=1.0, fix_m_probability=True, fix_u_probability=True)
     # As written or a keystroke apart: a relative's record has its typos too.
-    shared = cll.Or(cll.ExactMatchLevel(name.written), cll.LevenshteinLevel(name.written, 1))
+    shared = cll.Or(cll.ExactMatchLevel(name.written), within_edits(name.written, 1))
     levels: List[Any] = [
         cll.CustomLevel("{n}_l IS NULL OR {n}_r IS NULL OR {s}_l IS NULL OR {s}_r IS NULL".format(**columns))
         .configure(is_null_level=True),
-        cll.And(shared, _close(street, libpostal), _same(number, libpostal))
+        cll.And(_same(number, libpostal), shared, _close(street, libpostal))
         .configure(label_for_charts="the same %s at one address" % name.column, **held),
         cll.And(shared, _close(street, libpostal))
         .configure(label_for_charts="the same %s on one street" % name.column, **held),

@@ -1,6 +1,6 @@
 """Comparison levels whose SQL each engine needs written its own way.
 
-Two are Splink's own, written so that each engine answers them at a
+Three are Splink's own, written so that each engine answers them at a
 fraction of the cost, with the same answers: every pair that blocking
 brings is tested against them, several times over in the address
 comparison's levels, so they are most of the time a run spends scoring.
@@ -24,6 +24,11 @@ def shares_form(column):
 def one_keystroke(column):
     """A column's values are at most one keystroke apart (see _make_levels)."""
     return _levels()[1](column)
+
+
+def within_edits(column, distance):
+    """A column's values are at most distance edits apart (see _make_levels)."""
+    return _levels()[3](column, distance)
 
 
 def initial(column):
@@ -81,6 +86,17 @@ def _make_levels():
                 left, right, levenshtein, levenshtein, damerau)
 
 
+    class WithinEdits(cll.LevenshteinLevel):
+        """At most distance characters inserted, deleted or replaced
+        (Levenshtein).  Lengths further apart than that rule a pair out
+        before the distance is computed, as they do for most pairs."""
+
+        def create_sql(self, sql_dialect):
+            self.col_expression.sql_dialect = sql_dialect
+            left, right = self.col_expression.name_l, self.col_expression.name_r
+            return "(abs(length({0}) - length({1})) <= {2} AND {3}({0}, {1}) <= {2})".format(
+                left, right, self.distance_threshold, sql_dialect.levenshtein_function_name)
+
     class Initial(cll.CustomLevel):
         """One side is the other's first letter alone ("J." or "J" for "John"):
         without what is neither a letter nor a digit, of any script, it is one
@@ -110,4 +126,4 @@ def _make_levels():
             return "(length(%s) = 1 OR length(%s) = 1) AND substr(%s, 1, 1) = substr(%s, 1, 1)" % (
                 bare % left, bare % right, left, right)
 
-    return SharesForm, OneKeystroke, Initial
+    return SharesForm, OneKeystroke, Initial, WithinEdits

@@ -81,8 +81,9 @@ def _swapped_sql(name, other):
     corrupted too."""
     def close(left, right):
         left, right = "lower({0})".format(left), "lower({0})".format(right)
-        return ("({0} = {1} OR levenshtein({0}, {1}) <= 2 OR ((length({0}) <= 2 OR length({1}) <= 2) AND "
-                "substr({0}, 1, 1) = substr({1}, 1, 1)))").format(left, right)
+        return ("({0} = {1} OR (abs(length({0}) - length({1})) <= 2 AND levenshtein({0}, {1}) <= 2) OR "
+                "((length({0}) <= 2 OR length({1}) <= 2) AND substr({0}, 1, 1) = substr({1}, 1, 1)))").format(
+                    left, right)
 
     exact = "lower({0}) = lower({1})"
     return "({0} AND {1}) OR ({2} AND {3})".format(
