@@ -148,6 +148,18 @@ def test_records_grown_on_disk_read_back_as_those_held_in_memory(tmp_path, monke
     # Nothing of the table stays in memory but the batch under way.
     assert written.batches == [] and len(held.batches) == 2
     assert written.table().to_table().equals(held.table())
+    forms = features.Forms()
+    for number, (_, value) in held.values_to_expand():
+        forms.add(number, ([value], [value]))
+    loaded = []
+    for records in (held, written):
+        engine = DuckDB()
+        try:
+            engine.load(records.table(), forms.table(), fields, max_block=10)
+            loaded.append(engine.run("SELECT * EXCLUDE (keys), list_sort(keys) FROM records ORDER BY unique_id"))
+        finally:
+            engine.close()
+    assert loaded[0] == loaded[1] and len(loaded[0]) == 5
 
 
 # Blocking columns.

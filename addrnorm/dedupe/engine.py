@@ -124,13 +124,24 @@ class DuckDB:
         return self.connection.execute(sql).fetchall()
 
     def load(self, records, forms, fields, max_block):
-        """The model's input, registered with Splink, from the Arrow tables."""
-        self.connection.register("records_in", records)
+        """The model's input, registered with Splink, from the Arrow tables
+        (the records' may be a dataset of Parquet files)."""
+        files = getattr(records, "files", None)
+        if files:
+            # Read by DuckDB itself, whose reader keeps to its memory limit:
+            # Arrow's scanner, reading ahead, would not.
+            self.run("CREATE VIEW records_in AS SELECT * FROM read_parquet([%s])" % ", ".join(
+                "'%s'" % path.replace("'", "''") for path in files))
+        else:
+            self.connection.register("records_in", records)
         self.connection.register("forms", forms)
         sql = model_input_sql(fields, max_block).replace("explode(", "unnest(").replace(
             "collect_list(", "list(").replace("CAST(array() AS ARRAY<BIGINT>)", "[]::BIGINT[]")
         self.run("CREATE TABLE records AS " + sql)
-        self.connection.unregister("records_in")
+        if files:
+            self.run("DROP VIEW records_in")
+        else:
+            self.connection.unregister("records_in")
         self.connection.unregister("forms")
         return self.api.register("records", dataset_display_name="records")
 
