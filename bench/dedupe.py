@@ -176,6 +176,7 @@ def run_one(data, truth, kind, jobs, libpostal, temp_dir, memory_limit):
                         raise SystemExit("expanding a value: %s" % error)
                     forms.add(number, made)
         run.candidates(records, forms, timed)
+        records.close()
         del records, forms
         run.learn_model(timed, counts)
         clusters = run.clusters(timed, counts)

@@ -160,6 +160,9 @@ def test_records_grown_on_disk_read_back_as_those_held_in_memory(tmp_path, monke
         finally:
             engine.close()
     assert loaded[0] == loaded[1] and len(loaded[0]) == 5
+    # Once read, the file goes.
+    written.close()
+    assert list(tmp_path.iterdir()) == []
 
 
 # Blocking columns.

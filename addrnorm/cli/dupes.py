@@ -48,6 +48,7 @@ def command_dupes(options, out):
                 forms = expanded(table, options, job[3].get("languages"))
                 _refused(dedupe.candidates, table, forms, stages)
                 # The engine holds the features now.
+                table.close()
                 del table, forms
                 _refused(dedupe.learn_model, stages, counts)
                 clusters = dedupe.clusters(stages, counts)
