@@ -57,6 +57,15 @@ def main(argv=None):
         return options.run(options)
     options.format_choices = [action for action in commands_of(parser)[options.command]._actions
                               if "--format" in action.option_strings][0].choices
+    if options.command == "dupes":
+        # Splink, DuckDB and Arrow load their compiled parts before SIGTERM
+        # raises Terminated: raised in the middle of those imports, it left
+        # them half made, and the process then hung or aborted on its way
+        # out.  Until the handler is set, SIGTERM ends the process at once,
+        # with nothing made yet to clean up.
+        from addrnorm.dedupe import available
+
+        available()
     stops = Stops()
     with stops:
         try:
