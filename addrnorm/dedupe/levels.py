@@ -4,7 +4,7 @@ Three are Splink's own, written so that each engine answers them at a
 fraction of the cost, with the same answers: every pair that blocking
 brings is tested against them, several times over in the address
 comparison's levels, so they are most of the time a run spends scoring.
-The third, a name's initial, rests on regular expressions, which DuckDB
+The fourth, a name's initial, rests on regular expressions, which DuckDB
 and Spark read differently.
 
 Splink is imported when a level is first made, as only the de-duplication
