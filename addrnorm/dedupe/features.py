@@ -164,11 +164,14 @@ class Records:
         """Removes the file of a table on disk, once the engine has read it
         (it takes as much room as the records' keys: 9 GB at ten million
         records)."""
+        self._finish_file()
+        if self.path is not None and os.path.exists(self.path):
+            os.remove(self.path)
+
+    def _finish_file(self):
         if self.writer is not None:
             self.writer.close()
             self.writer = None
-        if self.path is not None and os.path.exists(self.path):
-            os.remove(self.path)
 
     def table(self):
         """The table: Arrow's in memory, or the Parquet file's as an Arrow
@@ -177,9 +180,7 @@ class Records:
         if self.on_disk:
             import pyarrow.dataset
 
-            if self.writer is not None:
-                self.writer.close()
-                self.writer = None
+            self._finish_file()
             return pyarrow.dataset.dataset(self.path, format="parquet")
         if not self.batches:
             return self.pyarrow.table({name: [] for name in ["unique_id"] + [
